@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project needs, only those that are missing.
+# Sourced by run.sh and test.sh; `qel_install_deps all` or `qel_install_deps run`.
+set -euo pipefail
+
+QEL_RUN_PACKAGES=(cmake ninja-build g++ pkg-config zlib1g-dev qt6-base-dev libpng-dev)
+QEL_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev
+  g++-mingw-w64-i686 libz-mingw-w64-dev wine wine32 xvfb xauth
+  clang libclang-rt-14-dev valgrind python3)
+
+qel_as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+qel_install_deps() {
+  local packages=("${QEL_RUN_PACKAGES[@]}")
+  if [ "${1:-all}" = all ]; then packages+=("${QEL_TEST_PACKAGES[@]}"); fi
+  local missing=()
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  case " ${missing[*]} " in
+    *" wine32 "*)
+      dpkg --print-foreign-architectures | grep -qx i386 || qel_as_root dpkg --add-architecture i386 ;;
+  esac
+  qel_as_root apt-get update -qq
+  qel_as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}

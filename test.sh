@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds every target (Linux and Windows) and runs
+# every test: the native build, the same tests under ASan+UBSan, the Windows
+# build under Wine, the fuzz targets for a short budget, and valgrind.
+set -euo pipefail
+cd "$(dirname "$0")"
+source scripts/deps.sh
+qel_install_deps all
+
+jobs=$(nproc)
+step() { printf '\n==== %s\n' "$*"; }
+
+step "Native build and tests"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQEL_WERROR=ON
+cmake --build build -j "$jobs"
+QT_QPA_PLATFORM=offscreen ctest --test-dir build --output-on-failure -j "$jobs"
+
+step "Tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQEL_WERROR=ON -DQEL_SANITIZE=ON \
+  -DQEL_BUILD_BENCH=OFF
+cmake --build build-asan -j "$jobs"
+QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+step "Windows build (i686) and tests under Wine"
+bash scripts/test-win32.sh
+
+if [ -x scripts/fuzz.sh ]; then
+  step "Fuzz targets, short run"
+  bash scripts/fuzz.sh --smoke
+fi
+
+if [ -x scripts/valgrind.sh ]; then
+  step "Unit tests under valgrind memcheck"
+  bash scripts/valgrind.sh
+fi
+
+step "All tests passed"

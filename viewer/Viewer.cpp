@@ -1,0 +1,121 @@
+#include "viewer/Viewer.h"
+
+#include <iostream>
+
+#include "imaging/FileIo.h"
+#include "packed/PackedFile.h"
+
+namespace qel {
+
+DroppedName splitDroppedPath(const std::string& path, LeadBytePredicate isLeadByte) {
+    std::size_t nameStart = 0;
+    if (path.size() >= 2 && path[1] == ':') nameStart = 2;  // drive letter
+    std::size_t lastDot = std::string::npos;
+    for (std::size_t i = nameStart; i < path.size(); ++i) {
+        const auto c = static_cast<unsigned char>(path[i]);
+        if (isLeadByte && isLeadByte(c) && i + 1 < path.size()) {
+            ++i;  // step over the whole double-byte character
+            continue;
+        }
+        if (c == '\\' || c == '/') {
+            nameStart = i + 1;
+            lastDot = std::string::npos;
+        } else if (c == '.') {
+            lastDot = i;
+        }
+    }
+    DroppedName name;
+    if (lastDot == std::string::npos) {
+        name.baseName = path.substr(nameStart);
+    } else {
+        name.baseName = path.substr(nameStart, lastDot - nameStart);
+        name.extension = path.substr(lastDot);
+    }
+    return name;
+}
+
+bool isPackedExtension(const std::string& extension) {
+    return extension.compare(0, 4, ".qel") == 0;
+}
+
+Viewer::Viewer(ViewerWindow& window) : Viewer(window, std::cerr) {}
+
+Viewer::Viewer(ViewerWindow& window, std::ostream& diag) : window_(window), diag_(diag) {}
+
+void Viewer::initScene(const std::string& backdropPath) {
+    scene_.initScene(backdropPath);
+    window_.acceptDrops();
+    setExtractEnabled(false);
+}
+
+void Viewer::setExtractEnabled(bool enabled) {
+    extractEnabled_ = enabled;
+    window_.setCommandEnabled(kExtractCommand, enabled);
+}
+
+int Viewer::onDropFiles(const std::string& path) {
+    const DroppedName name = splitDroppedPath(path, isLeadByte_);
+    if (!isPackedExtension(name.extension)) return 0;
+
+    scene_.document.baseName = name.baseName;
+    window_.setTitle(name.baseName);
+
+    DecodeResult result = decodePackedFile(path, scene_.sprite, diag_);
+    if (result.hasPayload) scene_.document.payload = std::move(result.payload);
+
+    switch (result.outcome) {
+    case DecodeOutcome::openFailure:
+        diag_ << "cant open " << path << "\n" << std::flush;
+        setExtractEnabled(false);
+        break;
+    case DecodeOutcome::initFailure:
+    case DecodeOutcome::inflateFailure:
+        // The payload left in the document belongs to an earlier file, not
+        // to the one the title now names: extracting it would mislabel it.
+        setExtractEnabled(false);
+        break;
+    case DecodeOutcome::notAPicture:
+    case DecodeOutcome::endFailure:
+        break;
+    case DecodeOutcome::success:
+        setExtractEnabled(true);
+        window_.repaintNow();
+        break;
+    }
+    return 0;
+}
+
+int Viewer::onCommand(int commandId) {
+    if (commandId == kExtractCommand) {
+        extract();
+    } else if (commandId == kExitCommand) {
+        releaseForExit();
+        window_.quit(0);
+    }
+    return 0;
+}
+
+void Viewer::extract() {
+    // The command is grayed whenever this could not succeed; a stray message
+    // while it is grayed does nothing.
+    if (!extractEnabled_ || !scene_.document.baseName || !scene_.document.payload) return;
+    const std::string outputName = *scene_.document.baseName + ".bmp";
+    const std::vector<std::uint8_t>& payload = *scene_.document.payload;
+    if (!writeFileAtomically(outputName, payload.data(), payload.size())) {
+        diag_ << "cant create " << outputName << "\n" << std::flush;
+    }
+}
+
+void Viewer::onEscape() { window_.quit(0); }
+
+void Viewer::onDestroy() {
+    releaseForExit();
+    window_.quit(0);
+}
+
+void Viewer::releaseForExit() {
+    scene_.canvas.release();
+    scene_.document.payload.reset();
+}
+
+}  // namespace qel

@@ -1,0 +1,84 @@
+/*
+ * The viewer's behaviour, free of any window system: it owns the scene and
+ * the document and acts on its window only through ViewerWindow. A front end
+ * turns its platform's events into these calls and draws scene().canvas.
+ *
+ * Dropping a file: the first dropped path is split into directory, base name
+ * and extension (a leading "X:" drive, everything up to the last '\' or '/',
+ * the extension from the last '.'); only files whose extension starts with
+ * ".qel" (case-sensitive) are taken. The base name becomes the title, the file
+ * is decoded into the sprite, and the outcome decides the rest:
+ *
+ *   outcome                  payload    sprite     "Extract(BMP)"
+ *   cannot open              kept       kept       grayed ("cant open PATH")
+ *   init or inflate failure  kept       kept       grayed
+ *   not a picture            replaced   kept       unchanged
+ *   end failure              replaced   replaced   unchanged
+ *   success                  replaced   replaced   enabled, repainted now
+ *
+ * "Extract(BMP)" writes the payload byte for byte to "<base name>.bmp" in the
+ * working directory; "Exit" releases the canvas and the payload and quits
+ * with status 0.
+ */
+#pragma once
+
+#include <iosfwd>
+#include <string>
+
+#include "viewer/Scene.h"
+#include "viewer/ViewerWindow.h"
+
+namespace qel {
+
+// Tells whether a byte starts a double-byte character of the path's code
+// page, so that its second byte is never taken for a separator or a dot.
+using LeadBytePredicate = bool (*)(unsigned char);
+
+struct DroppedName {
+    std::string baseName;   // the file name without directory and extension
+    std::string extension;  // from the last dot on, dot included; empty without one
+};
+
+DroppedName splitDroppedPath(const std::string& path, LeadBytePredicate isLeadByte = nullptr);
+// True when the extension's first four characters are exactly ".qel".
+bool isPackedExtension(const std::string& extension);
+
+class Viewer {
+public:
+    explicit Viewer(ViewerWindow& window);
+    Viewer(ViewerWindow& window, std::ostream& diag);
+    Viewer(const Viewer&) = delete;
+    Viewer& operator=(const Viewer&) = delete;
+
+    void setLeadBytePredicate(LeadBytePredicate isLeadByte) { isLeadByte_ = isLeadByte; }
+
+    // Sets up the scene, accepts drops and grays "Extract(BMP)".
+    void initScene(const std::string& backdropPath = kBackdropPath);
+    void composeScene() { scene_.composeScene(); }
+
+    // The first path of a drop. Returns 0.
+    int onDropFiles(const std::string& path);
+    // A menu command. Other ids do nothing. Returns 0.
+    int onCommand(int commandId);
+    // Escape ends the viewer; other keys do nothing.
+    void onEscape();
+    // The window is being destroyed: release the canvas and payload, quit.
+    void onDestroy();
+
+    bool extractEnabled() const { return extractEnabled_; }
+    Scene& scene() { return scene_; }
+    const Scene& scene() const { return scene_; }
+
+private:
+    void setExtractEnabled(bool enabled);
+    void extract();
+    void releaseForExit();
+
+    ViewerWindow& window_;
+    std::ostream& diag_;
+    LeadBytePredicate isLeadByte_ = nullptr;
+    Scene scene_;
+    bool extractEnabled_ = false;
+};
+
+}  // namespace qel
