@@ -2,8 +2,11 @@
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(QEL_MINGW_TRIPLE i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${QEL_MINGW_TRIPLE}-gcc)
-set(CMAKE_CXX_COMPILER ${QEL_MINGW_TRIPLE}-g++)
+# The posix thread model: GoogleTest needs std::mutex, which GCC 12's win32
+# thread model lacks. -static below links winpthreads in, so the program still
+# needs no DLLs beyond the system's.
+set(CMAKE_C_COMPILER ${QEL_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${QEL_MINGW_TRIPLE}-g++-posix)
 set(CMAKE_RC_COMPILER ${QEL_MINGW_TRIPLE}-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/${QEL_MINGW_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
