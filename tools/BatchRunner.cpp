@@ -1,0 +1,149 @@
+#include "tools/BatchRunner.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <ostream>
+#include <thread>
+#include <unordered_map>
+
+namespace qel {
+
+ProgressLine::ProgressLine(std::ostream& err, bool enabled, std::size_t total)
+    : err_(err), enabled_(enabled && total > kProgressThreshold), total_(total) {}
+
+ProgressLine::~ProgressLine() { clear(); }
+
+void ProgressLine::advance(std::size_t done) {
+    if (!enabled_) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (done != total_ && drawnWidth_ != 0 && now - lastDraw_ < std::chrono::milliseconds(100)) return;
+    lastDraw_ = now;
+    draw(done);
+}
+
+void ProgressLine::draw(std::size_t done) {
+    const std::string text = std::to_string(done) + "/" + std::to_string(total_);
+    err_ << '\r' << text;
+    // A shorter text never happens while counting up, but keep the line clean.
+    if (text.size() < drawnWidth_) err_ << std::string(drawnWidth_ - text.size(), ' ');
+    err_ << std::flush;
+    drawnWidth_ = std::max(drawnWidth_, text.size());
+}
+
+void ProgressLine::clear() {
+    if (!enabled_ || drawnWidth_ == 0) return;
+    err_ << '\r' << std::string(drawnWidth_, ' ') << '\r' << std::flush;
+    drawnWidth_ = 0;
+}
+
+namespace {
+
+// Items in groups that share an output file, groups in order of their first
+// item, so that claiming groups front to back keeps the emitter busy.
+std::vector<std::vector<std::size_t>> groupByKey(const std::vector<std::string>& keys) {
+    std::vector<std::vector<std::size_t>> groups;
+    std::unordered_map<std::string, std::size_t> groupOfKey;
+    groups.reserve(keys.size());
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        if (keys[i].empty()) {
+            groups.push_back({i});
+            continue;
+        }
+        const auto found = groupOfKey.emplace(keys[i], groups.size());
+        if (found.second) {
+            groups.push_back({i});
+        } else {
+            groups[found.first->second].push_back(i);
+        }
+    }
+    return groups;
+}
+
+class Emitter {
+public:
+    Emitter(std::ostream& out, std::ostream& err, ProgressLine& progress)
+        : out_(out), err_(err), progress_(progress) {}
+
+    void emit(const ItemReport& report, std::size_t done) {
+        if (!report.ok) allOk_ = false;
+        if (!report.outLine.empty()) out_ << report.outLine << '\n';
+        if (!report.errLine.empty()) {
+            progress_.clear();
+            // Results first: a reader of both streams sees them in step.
+            out_ << std::flush;
+            err_ << "qel: " << report.errLine << '\n' << std::flush;
+        }
+        progress_.advance(done);
+    }
+    bool allOk() const { return allOk_; }
+
+private:
+    std::ostream& out_;
+    std::ostream& err_;
+    ProgressLine& progress_;
+    bool allOk_ = true;
+};
+
+}  // namespace
+
+bool runBatch(const std::vector<std::string>& keys, unsigned jobs,
+              const std::function<ItemReport(std::size_t)>& work, std::ostream& out, std::ostream& err,
+              bool showProgress) {
+    const std::size_t count = keys.size();
+    ProgressLine progress(err, showProgress, count);
+    Emitter emitter(out, err, progress);
+
+    const std::vector<std::vector<std::size_t>> groups = groupByKey(keys);
+    const std::size_t workers = std::min<std::size_t>(jobs, groups.size());
+    if (workers <= 1) {
+        for (std::size_t i = 0; i < count; ++i) emitter.emit(work(i), i + 1);
+        progress.clear();
+        out << std::flush;
+        return emitter.allOk();
+    }
+
+    std::vector<ItemReport> reports(count);
+    std::vector<char> finished(count, 0);
+    std::mutex mutex;
+    std::condition_variable finishedOne;
+    std::atomic<std::size_t> nextGroup{0};
+
+    auto workerLoop = [&]() {
+        for (;;) {
+            const std::size_t g = nextGroup.fetch_add(1);
+            if (g >= groups.size()) return;
+            for (const std::size_t i : groups[g]) {
+                ItemReport report = work(i);
+                {
+                    std::lock_guard<std::mutex> lock(mutex);
+                    reports[i] = std::move(report);
+                    finished[i] = 1;
+                }
+                finishedOne.notify_one();
+            }
+        }
+    };
+    std::vector<std::thread> threads;
+    threads.reserve(workers);
+    for (std::size_t t = 0; t < workers; ++t) threads.emplace_back(workerLoop);
+
+    // This thread only writes: reports leave in input order as soon as the
+    // next one in line is finished.
+    for (std::size_t i = 0; i < count; ++i) {
+        ItemReport report;
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            finishedOne.wait(lock, [&] { return finished[i] != 0; });
+            report = std::move(reports[i]);
+        }
+        emitter.emit(report, i + 1);
+    }
+    for (std::thread& thread : threads) thread.join();
+    progress.clear();
+    out << std::flush;
+    return emitter.allOk();
+}
+
+}  // namespace qel

@@ -1,0 +1,55 @@
+// Running one command over many files: in parallel when asked, yet with
+// results and diagnostics written in input order, as a serial run would.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace qel {
+
+struct ItemReport {
+    bool ok = true;
+    std::string outLine;  // written to the output stream when not empty
+    std::string errLine;  // written as "qel: " + errLine when not empty
+};
+
+// The "N/TOTAL" line on a terminal's error stream, redrawn at most ten times
+// a second and wiped before any other diagnostic and at the end.
+class ProgressLine {
+public:
+    ProgressLine(std::ostream& err, bool enabled, std::size_t total);
+    ~ProgressLine();
+    ProgressLine(const ProgressLine&) = delete;
+    ProgressLine& operator=(const ProgressLine&) = delete;
+
+    void advance(std::size_t done);
+    // Removes the line, so that a diagnostic starts at the left margin.
+    void clear();
+
+private:
+    void draw(std::size_t done);
+
+    std::ostream& err_;
+    bool enabled_;
+    std::size_t total_;
+    std::size_t drawnWidth_ = 0;
+    std::chrono::steady_clock::time_point lastDraw_{};
+};
+
+// Progress is shown for runs of more than this many files.
+constexpr std::size_t kProgressThreshold = 50;
+
+// Calls work(i) for every i below keys.size() and writes the reports in
+// order of i. Items with the same non-empty key (the same output file) run
+// one after another in input order on one thread, so that "exists" and
+// overwrite decisions come out as in a serial run. jobs <= 1 runs everything
+// on the calling thread. Returns true when every report is ok.
+bool runBatch(const std::vector<std::string>& keys, unsigned jobs,
+              const std::function<ItemReport(std::size_t)>& work, std::ostream& out, std::ostream& err,
+              bool showProgress);
+
+}  // namespace qel

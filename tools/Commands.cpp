@@ -1,0 +1,257 @@
+#include "tools/Commands.h"
+
+#include <filesystem>
+#include <ostream>
+#include <streambuf>
+#include <system_error>
+
+#include <sys/stat.h>
+
+#include "imaging/Bytes.h"
+#include "imaging/FileIo.h"
+#include "imaging/Raster.h"
+#include "packed/PackedFile.h"
+#include "tools/BatchRunner.h"
+#include "tools/Cli.h"
+#include "tools/FileList.h"
+#include "tools/PngWriter.h"
+#include "viewer/Scene.h"
+#include "viewer/Viewer.h"
+
+namespace qel {
+
+namespace {
+
+// Where the decoder's two-line zlib diagnostics go: qel reports each file in
+// one line of its own, in the viewer's words.
+class NullBuffer : public std::streambuf {
+protected:
+    int overflow(int c) override { return traits_type::not_eof(c); }
+    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+};
+
+class NullStream : public std::ostream {
+public:
+    NullStream() : std::ostream(&buffer_) {}
+
+private:
+    NullBuffer buffer_;
+};
+
+// The largest BMP worth reading for packing or as a backdrop: the biggest
+// picture a load accepts, with room for headers and a palette.
+constexpr std::uint64_t kMaxBmpInput = Raster::kMaxPixels * 3 + 65536;
+
+ItemReport failure(const std::string& path, const std::string& message) {
+    ItemReport report;
+    report.ok = false;
+    report.errLine = path + ": " + message;
+    return report;
+}
+
+// Anything at the path, a dangling link included, counts as existing: it is
+// never replaced without -f.
+bool pathExists(const std::string& path) {
+    struct stat info;
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+bool writeOutput(const std::string& outPath, const std::vector<std::uint8_t>& bytes) {
+    return writeFileAtomically(outPath, bytes.data(), bytes.size());
+}
+
+// One "exists" check, then one atomic write: an existing file is either kept
+// whole or replaced whole.
+ItemReport writeResult(const std::string& path, const std::string& outPath, const std::vector<std::uint8_t>& bytes,
+                       bool force) {
+    if (!force && pathExists(outPath)) return failure(path, outPath + " exists (use -f to overwrite)");
+    if (!writeOutput(outPath, bytes)) return failure(path, "cannot write " + outPath);
+    return ItemReport{};
+}
+
+bool checkOutDir(const BatchSettings& settings, std::ostream& err) {
+    if (settings.outDir.empty()) return true;
+    std::error_code ec;
+    if (std::filesystem::is_directory(settings.outDir, ec)) return true;
+    err << "qel: " << settings.outDir << ": not a directory\n" << std::flush;
+    return false;
+}
+
+std::vector<std::string> outputKeys(const std::vector<FileItem>& items, const BatchSettings& settings,
+                                    const char* suffix) {
+    std::vector<std::string> keys(items.size());
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (items[i].failure.empty()) {
+            keys[i] = joinPath(settings.outDir, splitDroppedPath(items[i].path).baseName + suffix);
+        }
+    }
+    return keys;
+}
+
+ItemReport extractOne(const FileItem& item, const BatchSettings& settings) {
+    if (!item.failure.empty()) return failure(item.path, item.failure);
+    const std::string outPath =
+        joinPath(settings.outDir, splitDroppedPath(item.path).baseName + (settings.png ? ".png" : ".bmp"));
+
+    Raster sprite;
+    NullStream diag;
+    const DecodeResult result = decodePackedFile(item.path, sprite, diag);
+    // The viewer's "Extract(BMP)" writes whatever payload came out, picture
+    // or not; a PNG needs the picture.
+    if (!result.hasPayload) return failure(item.path, describeOutcome(result));
+    if (!settings.png) return writeResult(item.path, outPath, result.payload, settings.force);
+
+    if (result.outcome != DecodeOutcome::success) return failure(item.path, describeOutcome(result));
+    std::vector<std::uint8_t> png;
+    if (!encodePng(keyedPngImage(sprite, 1), png)) return failure(item.path, "cannot encode PNG");
+    return writeResult(item.path, outPath, png, settings.force);
+}
+
+ItemReport describeOne(const FileItem& item) {
+    ItemReport report;
+    if (!item.failure.empty()) {
+        // A refused name is still one line about that file; a directory that
+        // gave nothing is a diagnostic.
+        if (item.isDirectory) return failure(item.path, item.failure);
+        report.ok = false;
+        report.outLine = item.path + ": " + item.failure;
+        return report;
+    }
+    Raster sprite;
+    NullStream diag;
+    const DecodeResult result = decodePackedFile(item.path, sprite, diag);
+    if (result.outcome != DecodeOutcome::success) {
+        report.ok = false;
+        report.outLine = item.path + ": " + describeOutcome(result);
+        return report;
+    }
+    // The bit count the file declares (byte 28), not the 24 bits the reader
+    // converts every picture to. A loaded payload has all 54 header bytes.
+    const unsigned bitCount = readLe16(result.payload.data() + 28);
+    report.outLine = item.path + ": " + std::to_string(sprite.width()) + "x" + std::to_string(sprite.height()) +
+                     ", " + std::to_string(bitCount) + "-bit, " + std::to_string(result.payload.size()) + " bytes";
+    return report;
+}
+
+ItemReport packOne(const FileItem& item, const BatchSettings& settings) {
+    if (!item.failure.empty()) return failure(item.path, item.failure);
+    const std::string outPath = joinPath(settings.outDir, splitDroppedPath(item.path).baseName + ".qel");
+
+    std::vector<std::uint8_t> bmp;
+    switch (readWholeFile(item.path, kMaxBmpInput, bmp)) {
+    case ReadStatus::ok: break;
+    case ReadStatus::cannotOpen: return failure(item.path, "cannot open");
+    case ReadStatus::tooLarge: return failure(item.path, describeRefusal(PackRefusal::tooLarge));
+    case ReadStatus::readError: return failure(item.path, "read error");
+    }
+    const PackResult packed = packPicture(bmp.data(), bmp.size());
+    if (packed.refusal != PackRefusal::none) return failure(item.path, describeRefusal(packed.refusal));
+    return writeResult(item.path, outPath, packed.packed, settings.force);
+}
+
+int runItems(const std::vector<FileItem>& items, const std::vector<std::string>& keys, const BatchSettings& settings,
+             const std::function<ItemReport(const FileItem&)>& work, std::ostream& out, std::ostream& err) {
+    const bool ok = runBatch(
+        keys, settings.jobs, [&](std::size_t i) { return work(items[i]); }, out, err, settings.showProgress);
+    return ok ? kExitSuccess : kExitFailure;
+}
+
+bool endsWithPng(const std::string& path) {
+    if (path.size() < 4) return false;
+    std::string tail = path.substr(path.size() - 4);
+    for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return tail == ".png";
+}
+
+// Decodes the file as the viewer does; only a picture the viewer would show
+// is worth drawing.
+bool decodeShownPicture(const std::string& path, Raster& sprite, std::ostream& err) {
+    NullStream diag;
+    const DecodeResult result = decodePackedFile(path, sprite, diag);
+    if (result.outcome == DecodeOutcome::success) return true;
+    err << "qel: " << path << ": " << describeOutcome(result) << '\n' << std::flush;
+    return false;
+}
+
+bool loadBackdrop(const std::string& path, Raster& backdrop, std::ostream& err) {
+    std::vector<std::uint8_t> bytes;
+    const char* problem = nullptr;
+    switch (readWholeFile(path, kMaxBmpInput, bytes)) {
+    case ReadStatus::ok:
+        if (!backdrop.loadFromMemory(bytes.data(), bytes.size())) problem = "not a picture the viewer can read";
+        break;
+    case ReadStatus::cannotOpen: problem = "cannot open"; break;
+    case ReadStatus::tooLarge: problem = "too large for a backdrop"; break;
+    case ReadStatus::readError: problem = "read error"; break;
+    }
+    if (!problem) return true;
+    err << "qel: " << path << ": " << problem << '\n' << std::flush;
+    return false;
+}
+
+int writeSingle(const std::string& path, const std::string& outPath, const std::vector<std::uint8_t>& bytes,
+                std::ostream& err) {
+    if (!bytes.empty() && writeOutput(outPath, bytes)) return kExitSuccess;
+    err << "qel: " << path << ": cannot write " << outPath << '\n' << std::flush;
+    return kExitFailure;
+}
+
+}  // namespace
+
+int extractFiles(const std::vector<std::string>& operands, const BatchSettings& settings, std::ostream& out,
+                 std::ostream& err) {
+    if (!checkOutDir(settings, err)) return kExitFailure;
+    const std::vector<FileItem> items = expandOperands(operands, NameRule::packed, true);
+    return runItems(items, outputKeys(items, settings, settings.png ? ".png" : ".bmp"), settings,
+                    [&](const FileItem& item) { return extractOne(item, settings); }, out, err);
+}
+
+int describeFiles(const std::vector<std::string>& operands, const BatchSettings& settings, std::ostream& out,
+                  std::ostream& err) {
+    const std::vector<FileItem> items = expandOperands(operands, NameRule::packed, true);
+    const std::vector<std::string> independent(items.size());
+    return runItems(items, independent, settings, describeOne, out, err);
+}
+
+int packFiles(const std::vector<std::string>& operands, const BatchSettings& settings, std::ostream& out,
+              std::ostream& err) {
+    if (!checkOutDir(settings, err)) return kExitFailure;
+    const std::vector<FileItem> items = expandOperands(operands, NameRule::bitmap, false);
+    return runItems(items, outputKeys(items, settings, ".qel"), settings,
+                    [&](const FileItem& item) { return packOne(item, settings); }, out, err);
+}
+
+int renderFile(const std::string& path, const std::string& backdropPath, const std::string& outPath,
+               std::ostream& err) {
+    Scene scene;
+    // No backdrop file here: the viewer's white stand-in, never whatever
+    // "bg/bg.bmp" the current directory happens to hold.
+    scene.initScene(std::string());
+    if (!backdropPath.empty() && !loadBackdrop(backdropPath, scene.backdrop, err)) return kExitFailure;
+    if (!decodeShownPicture(path, scene.sprite, err)) return kExitFailure;
+    scene.composeScene();
+
+    std::vector<std::uint8_t> bytes;
+    if (endsWithPng(outPath)) {
+        encodePng(opaquePngImage(scene.canvas), bytes);
+    } else {
+        bytes = scene.canvas.encodeBmp();
+    }
+    return writeSingle(path, outPath, bytes, err);
+}
+
+int thumbnailFactor(int width, int height, int size) {
+    if (width <= 0 || height <= 0 || size <= 0) return 1;
+    const int factor = std::min(size / width, size / height);
+    return factor < 1 ? 1 : factor;
+}
+
+int thumbnailFile(const std::string& path, int size, const std::string& outPath, std::ostream& err) {
+    Raster sprite;
+    if (!decodeShownPicture(path, sprite, err)) return kExitFailure;
+    std::vector<std::uint8_t> bytes;
+    encodePng(keyedPngImage(sprite, thumbnailFactor(sprite.width(), sprite.height(), size)), bytes);
+    return writeSingle(path, outPath, bytes, err);
+}
+
+}  // namespace qel

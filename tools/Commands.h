@@ -1,0 +1,34 @@
+// The subcommands of qel once their command line has been checked. Each
+// returns the exit status: kExitSuccess or kExitFailure.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace qel {
+
+struct BatchSettings {
+    std::string outDir;  // empty: the current directory
+    bool force = false;  // replace existing output files
+    bool png = false;    // extract: write "<base name>.png" instead of the payload
+    unsigned jobs = 1;
+    bool showProgress = false;
+};
+
+int extractFiles(const std::vector<std::string>& operands, const BatchSettings& settings, std::ostream& out,
+                 std::ostream& err);
+int describeFiles(const std::vector<std::string>& operands, const BatchSettings& settings, std::ostream& out,
+                  std::ostream& err);
+int packFiles(const std::vector<std::string>& operands, const BatchSettings& settings, std::ostream& out,
+              std::ostream& err);
+// backdropPath empty: plain white, as the viewer without a backdrop file.
+int renderFile(const std::string& path, const std::string& backdropPath, const std::string& outPath,
+               std::ostream& err);
+int thumbnailFile(const std::string& path, int size, const std::string& outPath, std::ostream& err);
+
+// The largest integer factor, at least 1, that fits width x height into
+// size x size.
+int thumbnailFactor(int width, int height, int size);
+
+}  // namespace qel

@@ -1,0 +1,110 @@
+#include "tools/PngWriter.h"
+
+#include <csetjmp>
+#include <new>
+
+#include <png.h>
+
+#include "imaging/Raster.h"
+
+namespace qel {
+
+namespace {
+
+void appendToVector(png_structp png, png_bytep data, png_size_t length) {
+    auto* out = static_cast<std::vector<std::uint8_t>*>(png_get_io_ptr(png));
+    // An exception must not cross libpng's C frames, and the jump libpng
+    // makes must not leave a handler: note the failure, then report it.
+    bool stored = true;
+    try {
+        out->insert(out->end(), data, data + length);
+    } catch (const std::bad_alloc&) {
+        stored = false;
+    }
+    if (!stored) png_error(png, "out of memory");
+}
+
+void flushNothing(png_structp) {}
+
+// libpng reports errors by longjmp to here. Nothing with a destructor lives
+// in this frame, so jumping over the rest of it leaks nothing.
+bool writeRows(png_structp png, png_infop info, const PngImage& image, std::uint8_t* row) {
+    if (setjmp(png_jmpbuf(png))) return false;
+    png_set_IHDR(png, info, static_cast<png_uint_32>(image.width), static_cast<png_uint_32>(image.height), 8,
+                 image.alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (int y = 0; y < image.height; ++y) {
+        image.fillRow(y, row);
+        png_write_row(png, row);
+    }
+    png_write_end(png, info);
+    return true;
+}
+
+struct PngWriteHandles {
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    ~PngWriteHandles() { png_destroy_write_struct(&png, info ? &info : nullptr); }
+};
+
+}  // namespace
+
+bool encodePng(const PngImage& image, std::vector<std::uint8_t>& out) {
+    out.clear();
+    if (image.width <= 0 || image.height <= 0 || !image.fillRow) return false;
+    const std::size_t channels = image.alpha ? 4 : 3;
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(image.width) * channels);
+
+    PngWriteHandles handles;
+    handles.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    if (!handles.png) return false;
+    handles.info = png_create_info_struct(handles.png);
+    if (!handles.info) return false;
+    png_set_write_fn(handles.png, &out, appendToVector, flushNothing);
+    if (!writeRows(handles.png, handles.info, image, row.data())) {
+        out.clear();
+        return false;
+    }
+    return true;
+}
+
+PngImage keyedPngImage(const Raster& raster, int factor) {
+    PngImage image;
+    if (!raster.allocated() || factor < 1) return image;
+    image.width = raster.width() * factor;
+    image.height = raster.height() * factor;
+    image.alpha = true;
+    image.fillRow = [&raster, factor](int y, std::uint8_t* row) {
+        const int sourceY = y / factor;
+        for (int x = 0; x < raster.width(); ++x) {
+            const std::uint32_t colour = raster.pixelAt(x, sourceY);
+            const std::uint8_t rgba[4] = {static_cast<std::uint8_t>(colour >> 16),
+                                          static_cast<std::uint8_t>(colour >> 8),
+                                          static_cast<std::uint8_t>(colour),
+                                          static_cast<std::uint8_t>(colour == kTransparentKey ? 0 : 255)};
+            for (int i = 0; i < factor; ++i) {
+                for (int c = 0; c < 4; ++c) *row++ = rgba[c];
+            }
+        }
+    };
+    return image;
+}
+
+PngImage opaquePngImage(const Raster& raster) {
+    PngImage image;
+    if (!raster.allocated()) return image;
+    image.width = raster.width();
+    image.height = raster.height();
+    image.fillRow = [&raster](int y, std::uint8_t* row) {
+        for (int x = 0; x < raster.width(); ++x) {
+            const std::uint32_t colour = raster.pixelAt(x, y);
+            *row++ = static_cast<std::uint8_t>(colour >> 16);
+            *row++ = static_cast<std::uint8_t>(colour >> 8);
+            *row++ = static_cast<std::uint8_t>(colour);
+        }
+    };
+    return image;
+}
+
+}  // namespace qel

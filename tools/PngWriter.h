@@ -1,0 +1,33 @@
+// PNG encoding for the command-line companion, through libpng. Rows are
+// produced one at a time by the caller, so a large scaled preview never needs
+// its whole uncompressed image in memory at once.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace qel {
+
+class Raster;
+
+struct PngImage {
+    int width = 0;
+    int height = 0;
+    bool alpha = false;  // RGBA when true, RGB otherwise; 8 bits per channel
+    // Fills row y (0 = top) with width * (alpha ? 4 : 3) bytes.
+    std::function<void(int y, std::uint8_t* row)> fillRow;
+};
+
+// Encodes the image as a complete PNG file image into out. False (out empty)
+// when libpng reports an error or the size is not positive.
+bool encodePng(const PngImage& image, std::vector<std::uint8_t>& out);
+
+// The raster as RGBA, scaled up by an integer factor with nearest-neighbour
+// sampling; pixels of the key colour get alpha 0 and keep their colour, so
+// the original picture can be rebuilt from the PNG. Other pixels are opaque.
+PngImage keyedPngImage(const Raster& raster, int factor);
+// The raster as opaque RGB.
+PngImage opaquePngImage(const Raster& raster);
+
+}  // namespace qel
