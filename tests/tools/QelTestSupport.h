@@ -1,0 +1,44 @@
+// Helpers for the qel tests: running the command in-process, making packed
+// files, reading PNGs back through libpng.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tests/support/BmpFactory.h"
+
+namespace qel::testing {
+
+struct CliRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs qel in-process with the given worker count and terminal state.
+CliRun runCli(const std::vector<std::string>& args, unsigned jobs = 1, bool errIsTerminal = false);
+
+// The sample star sprite as a 24x24 24-bit BMP.
+Bytes starBmp();
+// payload packed as a .qel file at zlib's best compression.
+Bytes packed(const Bytes& payload);
+void writePacked(const std::string& path, const Bytes& payload);
+
+// The sorted names in a directory.
+std::vector<std::string> namesIn(const std::string& dir);
+
+struct PngPixels {
+    int width = 0;
+    int height = 0;
+    bool fileHasAlpha = false;         // the colour type stored in the file
+    std::vector<std::uint8_t> rgba;  // converted to RGBA, top row first
+
+    std::uint32_t rgbAt(int x, int y) const;
+    std::uint8_t alphaAt(int x, int y) const;
+};
+
+// Reads a PNG file with libpng. False when libpng does not accept it.
+bool readPng(const std::string& path, PngPixels& pixels);
+
+}  // namespace qel::testing

@@ -1,0 +1,38 @@
+# Installs the qel component into a scratch prefix and checks what a desktop
+# needs: the program, the file type and the thumbnailer entry that runs it.
+file(REMOVE_RECURSE ${PREFIX})
+execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX} --component qel_tools
+  RESULT_VARIABLE result OUTPUT_QUIET)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "install failed: ${result}")
+endif()
+
+if(NOT EXISTS ${PREFIX}/bin/qel)
+  message(FATAL_ERROR "bin/qel not installed")
+endif()
+
+set(mime ${PREFIX}/share/mime/packages/qel.xml)
+if(NOT EXISTS ${mime})
+  message(FATAL_ERROR "share/mime/packages/qel.xml not installed")
+endif()
+file(READ ${mime} text)
+foreach(needle [[type="application/x-qel"]] [[<glob pattern="*.qel"/>]]
+    [[xmlns="http://www.freedesktop.org/standards/shared-mime-info"]])
+  string(FIND "${text}" "${needle}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "qel.xml lacks ${needle}")
+  endif()
+endforeach()
+
+set(entry ${PREFIX}/share/thumbnailers/qel.thumbnailer)
+if(NOT EXISTS ${entry})
+  message(FATAL_ERROR "share/thumbnailers/qel.thumbnailer not installed")
+endif()
+file(STRINGS ${entry} lines)
+foreach(needle "[Thumbnailer Entry]" "TryExec=qel" "Exec=qel thumbnail -s %s %i %o" "MimeType=application/x-qel;")
+  list(FIND lines "${needle}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "qel.thumbnailer lacks the line '${needle}'")
+  endif()
+endforeach()
+file(REMOVE_RECURSE ${PREFIX})

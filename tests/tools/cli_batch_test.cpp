@@ -1,0 +1,136 @@
+// The command line itself and runs over many files: usage errors, help,
+// progress on a terminal, parallel runs that report as a serial one.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "tests/support/BmpFactory.h"
+#include "tests/support/TestFiles.h"
+#include "tests/tools/QelTestSupport.h"
+
+namespace qel::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(QelCommandLine, HelpAndVersionGoToStandardOutput) {
+    CliRun run = runCli({"--help"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out.rfind("Usage: qel COMMAND", 0), 0u) << run.out;
+    for (const char* command : {"extract", "info", "pack", "render", "thumbnail"}) {
+        EXPECT_NE(run.out.find(command), std::string::npos) << command;
+        const CliRun commandHelp = runCli({command, "--help"});
+        EXPECT_EQ(commandHelp.status, 0);
+        EXPECT_EQ(commandHelp.out.rfind(std::string("Usage: qel ") + command, 0), 0u) << commandHelp.out;
+    }
+    run = runCli({"--version"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out.rfind("qel ", 0), 0u);
+    EXPECT_EQ(run.out.back(), '\n');
+}
+
+TEST(QelCommandLine, UsageErrorsAreOneLineAndAHintWithStatusTwo) {
+    ScopedWorkDir dir;
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{}, "qel: missing command\nTry 'qel --help' for more information.\n"},
+        {{"explode"}, "qel: unknown command 'explode'\nTry 'qel --help' for more information.\n"},
+        {{"--frobnicate"}, "qel: unrecognized option '--frobnicate'\nTry 'qel --help' for more information.\n"},
+        {{"extract"}, "qel: missing file operand\nTry 'qel extract --help' for more information.\n"},
+        {{"extract", "-x", "a.qel"}, "qel: invalid option -- 'x'\nTry 'qel extract --help' for more information.\n"},
+        {{"extract", "a.qel", "-o"},
+         "qel: option requires an argument -- 'o'\nTry 'qel extract --help' for more information.\n"},
+        {{"extract", "--force=yes", "a.qel"},
+         "qel: option '--force' doesn't allow an argument\nTry 'qel extract --help' for more information.\n"},
+        {{"info", "-j", "0", "a.qel"},
+         "qel: invalid number of jobs '0' (1 to 64)\nTry 'qel info --help' for more information.\n"},
+        {{"info", "--png", "a.qel"}, "qel: unrecognized option '--png'\nTry 'qel info --help' for more information.\n"},
+    };
+    for (const auto& c : cases) {
+        const CliRun run = runCli(c.args);
+        EXPECT_EQ(run.status, 2) << c.message;
+        EXPECT_EQ(run.err, c.message);
+        EXPECT_EQ(run.out, "");
+    }
+    EXPECT_TRUE(fs::is_empty("."));
+}
+
+TEST(QelCommandLine, OptionsMayFollowFilesAndDoubleDashEndsThem) {
+    ScopedWorkDir dir;
+    fs::create_directories("out");
+    writePacked("-dash.qel", starBmp());
+    writePacked("a.qel", starBmp());
+    // Long options by a unique prefix, too.
+    const CliRun run = runCli({"extract", "a.qel", "--out", "out", "--", "-dash.qel"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(namesIn("out"), (std::vector<std::string>{"-dash.bmp", "a.bmp"}));
+}
+
+std::vector<std::string> makeMixedSet(int count) {
+    fs::create_directories("in");
+    std::vector<std::string> args;
+    for (int i = 0; i < count; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "in/f%03d.qel", i);
+        if (i % 9 == 4) {
+            writeFile(name, {0x78, 0x01, 0x07});  // a reserved block type
+        } else {
+            writePacked(name, makeBmp24(1 + i % 24, 1 + i % 5, [i](int x, int y) {
+                return static_cast<std::uint32_t>(i * 977 + x * 31 + y);
+            }));
+        }
+        args.emplace_back(name);
+    }
+    return args;
+}
+
+TEST(QelBatch, ParallelRunsReportExactlyAsASerialRun) {
+    ScopedWorkDir dir;
+    const std::vector<std::string> files = makeMixedSet(120);
+    std::vector<std::string> info = {"info"};
+    info.insert(info.end(), files.begin(), files.end());
+    const CliRun serial = runCli(info, 1);
+    const CliRun parallel = runCli(info, 3);
+    EXPECT_EQ(serial.status, 1);
+    EXPECT_EQ(parallel.status, 1);
+    EXPECT_EQ(parallel.out, serial.out);
+    EXPECT_EQ(std::count(serial.out.begin(), serial.out.end(), '\n'), 120);
+
+    fs::create_directories("one");
+    fs::create_directories("many");
+    const CliRun serialExtract = runCli({"extract", "-o", "one", "in"}, 1);
+    const CliRun parallelExtract = runCli({"extract", "-o", "many", "in"}, 3);
+    EXPECT_EQ(serialExtract.status, 1);
+    EXPECT_EQ(parallelExtract.err, serialExtract.err);
+    EXPECT_EQ(std::count(serialExtract.err.begin(), serialExtract.err.end(), '\n'), 13);  // 4, 13, ..., 112
+    EXPECT_EQ(namesIn("many"), namesIn("one"));
+    for (const std::string& name : namesIn("one")) EXPECT_EQ(readFile("many/" + name), readFile("one/" + name));
+}
+
+TEST(QelBatch, ATerminalSeesProgressOnlyForMoreThanFiftyFiles) {
+    ScopedWorkDir dir;
+    const std::vector<std::string> files = makeMixedSet(51);
+    std::vector<std::string> args = {"info"};
+    args.insert(args.end(), files.begin(), files.end() - 1);
+
+    EXPECT_EQ(runCli(args, 1, true).err.find('\r'), std::string::npos);  // 50 files
+    args.push_back(files.back());
+    EXPECT_EQ(runCli(args, 1, false).err.find('\r'), std::string::npos);  // not a terminal
+
+    const CliRun run = runCli(args, 2, true);
+    EXPECT_NE(run.err.find("\r51/51"), std::string::npos) << run.err;
+    // Wiped at the end, and before each diagnostic line.
+    EXPECT_EQ(run.err.substr(run.err.size() - 7), "\r     \r");
+    std::vector<std::string> extract = {"extract"};
+    extract.insert(extract.end(), files.begin(), files.end());
+    const CliRun extracted = runCli(extract, 2, true);
+    EXPECT_NE(extracted.err.find(" \rqel: in/f004.qel: inflate error -3\n"), std::string::npos)
+        << extracted.err;
+}
+
+}  // namespace
+}  // namespace qel::testing
