@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets in build-fuzz/ (clang, AddressSanitizer and
+# UndefinedBehaviorSanitizer over the whole tree), writes their seed corpora
+# and runs every target in turn. Any crash, leak, sanitizer report, broken
+# invariant or time-out stops the script with a non-zero status; the input
+# that caused it is left in build-fuzz/artifacts/<target>/.
+#
+#   scripts/fuzz.sh --smoke          about 30 seconds per target (the default)
+#   scripts/fuzz.sh --seconds N      N seconds per target
+#   scripts/fuzz.sh --runs N         N executions per target
+#   scripts/fuzz.sh ... TARGET...    only these (bmp_reader, packed_decoder,
+#                                    dropped_path, pack_round_trip)
+#
+# Inputs found to reach new code are kept in build-fuzz/corpus/<target>/ and
+# reused by later runs; logs go to build-fuzz/logs/<target>.log.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+usage() { sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
+
+limit=(-max_total_time=30)
+targets=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --smoke) limit=(-max_total_time=30); shift ;;
+    --seconds) [ $# -ge 2 ] || usage; limit=(-max_total_time="$2"); shift 2 ;;
+    --runs) [ $# -ge 2 ] || usage; limit=(-runs="$2"); shift 2 ;;
+    -h|--help) usage ;;
+    bmp_reader|packed_decoder|dropped_path|pack_round_trip) targets+=("$1"); shift ;;
+    *) echo "fuzz.sh: unknown argument $1" >&2; usage ;;
+  esac
+done
+[ ${#targets[@]} -gt 0 ] || targets=(bmp_reader packed_decoder dropped_path pack_round_trip)
+
+compiler=$(command -v clang++-14 || command -v clang++ || true)
+if [ -z "$compiler" ]; then
+  echo "fuzz.sh: clang++ is needed (scripts/deps.sh installs it)" >&2
+  exit 1
+fi
+
+build=build-fuzz
+# A cache made with another compiler cannot be switched in place.
+if [ -f "$build/CMakeCache.txt" ] &&
+   ! grep -qx "CMAKE_CXX_COMPILER:[A-Z]*=$compiler" "$build/CMakeCache.txt"; then
+  rm -rf "$build/CMakeCache.txt" "$build/CMakeFiles"
+fi
+sanitize="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQEL_WERROR=ON \
+  -DCMAKE_CXX_COMPILER="$compiler" \
+  -DCMAKE_CXX_FLAGS="$sanitize -fsanitize=fuzzer-no-link" \
+  -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
+  -DQEL_BUILD_FUZZ=ON -DQEL_BUILD_QT=OFF -DQEL_BUILD_TOOLS=OFF -DQEL_BUILD_BENCH=OFF \
+  -DQEL_BUILD_TESTS=OFF >/dev/null
+targetNames=(qel_fuzz_seeds)
+for t in "${targets[@]}"; do targetNames+=("fuzz_$t"); done
+cmake --build "$build" -j 2 --target "${targetNames[@]}"
+
+# Seeds are made afresh each time, so they follow the code that makes them.
+rm -rf "$build/seeds"
+"$build/bin/qel_fuzz_seeds" "$build/seeds"
+
+export ASAN_OPTIONS="detect_leaks=1:allocator_may_return_null=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
+
+# Longest input per target: past the 2048-byte payload limit for the readers,
+# so that "too large" is reachable, and paths of a plausible length.
+maxLength() {
+  case "$1" in
+    dropped_path) echo 512 ;;
+    *) echo 4096 ;;
+  esac
+}
+dictionary() {
+  case "$1" in
+    bmp_reader|pack_round_trip) echo fuzz/bmp.dict ;;
+    packed_decoder) echo fuzz/packed.dict ;;
+    dropped_path) echo fuzz/path.dict ;;
+  esac
+}
+
+mkdir -p "$build/logs"
+status=0
+for t in "${targets[@]}"; do
+  corpus="$build/corpus/$t"
+  artifacts="$build/artifacts/$t/"
+  log="$build/logs/$t.log"
+  mkdir -p "$corpus" "$artifacts"
+  printf '%-16s ' "$t"
+  start=$(date +%s)
+  set +e
+  "$build/bin/fuzz_$t" "${limit[@]}" -max_len="$(maxLength "$t")" -dict="$(dictionary "$t")" \
+    -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$artifacts" \
+    "$corpus" "$build/seeds/$t" >"$log" 2>&1
+  rc=$?
+  set -e
+  elapsed=$(( $(date +%s) - start ))
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+  rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -n 1)
+  # A sanitizer report that somehow did not end the run still fails it.
+  if [ "$rc" -eq 0 ] && grep -qE 'ERROR: (AddressSanitizer|LeakSanitizer|libFuzzer)|runtime error:|invariant broken' "$log"; then
+    rc=1
+  fi
+  if [ "$rc" -eq 0 ]; then
+    echo "ok      ${runs:-?} runs in ${elapsed} s (${rate:-?}/s)"
+  else
+    echo "FAILED  exit $rc after ${elapsed} s; see $log and $artifacts"
+    grep -E 'ERROR|runtime error|invariant broken|SUMMARY' "$log" | head -n 5 || true
+    status=1
+  fi
+done
+exit "$status"

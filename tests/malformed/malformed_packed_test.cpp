@@ -1,0 +1,166 @@
+// The packed file decoder against hostile streams and hostile payloads: the
+// outcome, the zlib code, the diagnostic text, the payload and the sprite.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+
+#include "imaging/Raster.h"
+#include "packed/PackedFile.h"
+#include "tests/malformed/Cases.h"
+#include "tests/malformed/RasterSnapshot.h"
+
+namespace qel::testing {
+namespace {
+
+struct Decoded {
+    DecodeResult result;
+    std::string diag;
+    bool spriteUnchanged = false;
+    int spriteWidth = 0;
+};
+
+Decoded decode(const Bytes& packed) {
+    Raster sprite;
+    makePlaceholderSprite(sprite);
+    const RasterSnapshot before(sprite);
+    std::ostringstream diag;
+    Decoded d;
+    d.result = decodePackedBytes(packed.data(), packed.size(), sprite, diag);
+    d.diag = diag.str();
+    d.spriteUnchanged = RasterSnapshot(sprite) == before;
+    d.spriteWidth = sprite.width();
+    return d;
+}
+
+// An inflate failure: the code, its two diagnostic lines, no payload, the
+// sprite left alone.
+void expectInflateError(const std::string& name, int code) {
+    SCOPED_TRACE(name);
+    const Decoded d = decode(hostilePacked(name));
+    EXPECT_EQ(d.result.outcome, DecodeOutcome::inflateFailure);
+    EXPECT_EQ(d.result.zlibCode, code);
+    EXPECT_EQ(d.diag, "INFLATE ERROR\nERROR NO : " + std::to_string(code) + "\n");
+    EXPECT_EQ(describeOutcome(d.result), "inflate error " + std::to_string(code));
+    EXPECT_FALSE(d.result.hasPayload);
+    EXPECT_TRUE(d.result.payload.empty());
+    EXPECT_TRUE(d.spriteUnchanged);
+}
+
+// Not a picture: the payload is handed on byte for byte, silently, and the
+// sprite is left alone.
+void expectNotAPicture(const Bytes& packed, const Bytes& payload) {
+    const Decoded d = decode(packed);
+    EXPECT_EQ(d.result.outcome, DecodeOutcome::notAPicture);
+    EXPECT_EQ(describeOutcome(d.result), "not a picture");
+    EXPECT_EQ(d.diag, "");
+    EXPECT_TRUE(d.result.hasPayload);
+    EXPECT_EQ(d.result.payload, payload);
+    EXPECT_TRUE(d.spriteUnchanged);
+}
+
+void expectSuccess(const Bytes& packed, const Bytes& payload) {
+    const Decoded d = decode(packed);
+    EXPECT_EQ(d.result.outcome, DecodeOutcome::success);
+    EXPECT_EQ(describeOutcome(d.result), "ok");
+    EXPECT_EQ(d.diag, "");
+    EXPECT_TRUE(d.result.hasPayload);
+    EXPECT_EQ(d.result.payload, payload);
+    EXPECT_FALSE(d.spriteUnchanged);
+}
+
+TEST(MalformedPacked, EmptyOrNullInputIsAnInflateBufferError) {
+    expectInflateError("empty", -5);
+    std::ostringstream diag;
+    Raster sprite;
+    const DecodeResult r = decodePackedBytes(nullptr, 0, sprite, diag);
+    EXPECT_EQ(r.outcome, DecodeOutcome::inflateFailure);
+    EXPECT_EQ(r.zlibCode, -5);
+    EXPECT_EQ(diag.str(), "INFLATE ERROR\nERROR NO : -5\n");
+}
+
+TEST(MalformedPacked, TruncatedZlibHeaderIsAnInflateBufferError) {
+    expectInflateError("one-byte", -5);
+    expectInflateError("header-only", -5);
+}
+
+TEST(MalformedPacked, StreamCutInTheMiddleIsAnInflateBufferError) { expectInflateError("cut-mid-stream", -5); }
+
+TEST(MalformedPacked, StreamCutInTheCheckValueIsAnInflateBufferError) {
+    expectInflateError("cut-in-check", -5);
+    expectInflateError("check-missing", -5);
+}
+
+TEST(MalformedPacked, WrongCheckValueIsAnInflateDataError) { expectInflateError("bad-check", -3); }
+
+TEST(MalformedPacked, StreamsWithoutAZlibHeaderAreInflateDataErrors) {
+    expectInflateError("bad-header-check", -3);
+    expectInflateError("unknown-method", -3);
+    expectInflateError("raw-deflate", -3);
+    expectInflateError("gzip", -3);
+}
+
+TEST(MalformedPacked, CorruptDeflateDataIsAnInflateDataError) {
+    expectInflateError("invalid-block-type", -3);
+    expectInflateError("stored-length-mismatch", -3);
+}
+
+TEST(MalformedPacked, PayloadOverTheLimitIsAnInflateBufferError) {
+    expectInflateError("payload-2049", -5);
+    expectInflateError("payload-27x27", -5);
+    // A mebibyte of zeros packs into about a kilobyte; inflating stops at the
+    // buffer's end rather than allocating for it.
+    EXPECT_LT(hostilePacked("payload-mebibyte-of-zeros").size(), 2048u);
+    expectInflateError("payload-mebibyte-of-zeros", -5);
+}
+
+TEST(MalformedPacked, PayloadOfExactlyTheLimitDecodes) {
+    expectSuccess(hostilePacked("payload-exactly-2048"), pictureOfExactSize(kMaxPayloadSize));
+}
+
+TEST(MalformedPacked, PresetDictionaryGivesAnEmptyPayloadThatIsNotAPicture) {
+    const Bytes packed = hostilePacked("preset-dictionary");
+    ASSERT_GE(packed.size(), 2u);
+    ASSERT_TRUE(packed[1] & 0x20);  // FDICT
+    expectNotAPicture(packed, Bytes{});
+}
+
+TEST(MalformedPacked, BytesAfterTheStreamAreIgnored) {
+    expectSuccess(hostilePacked("trailing-garbage"), sampleSprite24());
+    // A second stream is trailing bytes too: only the first one is read.
+    expectSuccess(hostilePacked("two-streams"), sampleSprite24());
+}
+
+TEST(MalformedPacked, PayloadThatIsNotABmpIsNotAPicture) {
+    const std::string text = "hello, not a pic";
+    expectNotAPicture(hostilePacked("payload-text"), Bytes(text.begin(), text.end()));
+    expectNotAPicture(hostilePacked("payload-empty"), Bytes{});
+    expectNotAPicture(hostilePacked("payload-cut-bmp"), truncated(sampleSprite24(), sampleSprite24().size() - 1));
+}
+
+TEST(MalformedPacked, EveryBmpTheReaderRefusesIsNotAPictureWithItsPayloadKept) {
+    for (const NamedInput& bmp : hostileBmps()) {
+        Raster probe;
+        if (probe.loadFromMemory(bmp.bytes.data(), bmp.bytes.size())) continue;
+        SCOPED_TRACE(bmp.name);
+        expectNotAPicture(packBytes(bmp.bytes.data(), bmp.bytes.size(), 9), bmp.bytes);
+    }
+}
+
+TEST(MalformedPacked, TinyFileDeclaringTheLargestBlankPictureDecodesWithinTheLimit) {
+    const Bytes packed = hostilePacked("payload-max-pixels-bits1");
+    EXPECT_LT(packed.size(), 64u);
+    const Decoded d = decode(packed);
+    EXPECT_EQ(d.result.outcome, DecodeOutcome::success);
+    EXPECT_EQ(d.result.payload.size(), 54u);
+    EXPECT_EQ(d.spriteWidth, 4096);
+}
+
+TEST(MalformedPacked, SoundStreamsOfEveryKindDecode) {
+    expectSuccess(hostilePacked("stored-sprite"), sampleSprite24());
+    expectSuccess(hostilePacked("sprite8"), sampleSprite8());
+    expectSuccess(hostilePacked("sprite16"), sampleSprite16());
+}
+
+}  // namespace
+}  // namespace qel::testing
