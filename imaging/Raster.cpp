@@ -13,10 +13,12 @@ namespace qel {
 namespace {
 
 // Byte count of a width x height 24-bit picture, or false when it is negative
-// or does not fit in size_t (checked before multiplying).
+// or larger than any array can be (checked before multiplying). Asking the
+// allocator for more than that is not a failed allocation but a fault that
+// sanitizers and memory checkers stop the program for.
 bool pixelByteCount(long long width, long long height, std::size_t& bytes) {
     if (width < 0 || height < 0) return false;
-    const std::size_t maxBytes = std::numeric_limits<std::size_t>::max();
+    const auto maxBytes = static_cast<std::size_t>(std::numeric_limits<std::ptrdiff_t>::max());
     const auto w = static_cast<std::size_t>(width);
     const auto h = static_cast<std::size_t>(height);
     if (w != 0 && h > maxBytes / 3 / w) return false;

@@ -2,6 +2,7 @@
 // exactly as it was, and every image it takes is the picture it declares.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -154,6 +155,16 @@ TEST(MalformedBmp, TrailingBytesAfterThePixelsAreIgnored) {
     EXPECT_EQ(raster.width(), (2048 - 54) / 3);
     EXPECT_EQ(raster.height(), 1);
     EXPECT_EQ(raster.pixelAt(2, 0), 0x020406u);
+}
+
+TEST(MalformedSizes, SizeNoArrayCanHaveIsRefusedBeforeAskingForMemory) {
+    // INT_MAX x INT_MAX x 3 bytes fits in a 64-bit size_t but not in any
+    // array; asking for it stops the program under the sanitizers and
+    // valgrind, which is where this test catches a regression.
+    Raster raster(4, 4);
+    EXPECT_FALSE(raster.create(INT_MAX, INT_MAX));
+    EXPECT_FALSE(raster.allocated());
+    EXPECT_TRUE(raster.create(4, 4));
 }
 
 }  // namespace
