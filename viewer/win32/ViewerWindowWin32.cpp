@@ -1,0 +1,211 @@
+#include "viewer/win32/ViewerWindowWin32.h"
+
+#include <shellapi.h>
+
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "resources/win32/QelViewerRes.h"
+
+namespace qel::win32 {
+
+static_assert(IDM_QEL_EXTRACT == kExtractCommand && IDM_QEL_EXIT == kExitCommand,
+              "the menu resource and the core must agree on the command ids");
+static_assert(sizeof(BITMAPINFO) == Raster::kHeaderBlockSize,
+              "a raster's header block is laid out as a BITMAPINFO");
+
+namespace {
+
+// The core asks whether a byte of an ANSI path starts a double-byte
+// character; the answer depends on the system's ANSI code page.
+bool isAnsiLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
+
+class Win32Window final : public ViewerWindow {
+public:
+    explicit Win32Window(HWND window) : window_(window) {}
+
+    void setTitle(const std::string& title) override { SetWindowTextA(window_, title.c_str()); }
+
+    void setCommandEnabled(int commandId, bool enabled) override {
+        EnableMenuItem(GetMenu(window_), static_cast<UINT>(commandId),
+                       MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
+        // The commands sit on the menu bar itself, which is not redrawn on
+        // its own after a state change.
+        DrawMenuBar(window_);
+    }
+
+    void repaintNow() override {
+        InvalidateRect(window_, nullptr, FALSE);
+        UpdateWindow(window_);
+    }
+
+    void quit(int status) override { PostQuitMessage(status); }
+
+    void acceptDrops() override { DragAcceptFiles(window_, TRUE); }
+
+private:
+    HWND window_;
+};
+
+// What one window owns: the ViewerWindow the core talks to and the core.
+struct ViewerFrame {
+    explicit ViewerFrame(HWND window) : window(window), viewer(this->window) {
+        viewer.setLeadBytePredicate(isAnsiLeadByte);
+    }
+
+    Win32Window window;
+    Viewer viewer;
+};
+
+ViewerFrame* frameOf(HWND window) {
+    return reinterpret_cast<ViewerFrame*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+}
+
+void paint(HWND window, Viewer& viewer) {
+    viewer.composeScene();
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(window, &ps);
+    if (dc) {
+        present(dc, viewer.scene().canvas, 0, 0);
+        EndPaint(window, &ps);
+    }
+}
+
+// Takes the first dropped path whole, however long it is, and hands it to
+// the viewer once the drop handle is released.
+void dropFiles(HDROP drop, Viewer& viewer) {
+    std::string path;
+    const UINT length = DragQueryFileA(drop, 0, nullptr, 0);
+    if (length > 0) {
+        std::vector<char> buffer(static_cast<std::size_t>(length) + 1, '\0');
+        const UINT copied = DragQueryFileA(drop, 0, buffer.data(), length + 1);
+        path.assign(buffer.data(), copied <= length ? copied : length);
+    }
+    DragFinish(drop);
+    if (!path.empty()) viewer.onDropFiles(path);
+}
+
+}  // namespace
+
+bool registerViewerClass(HINSTANCE instance) {
+    WNDCLASSA windowClass{};
+    windowClass.style = 0;
+    windowClass.lpfnWndProc = viewerWindowProc;
+    windowClass.cbClsExtra = 0;
+    windowClass.cbWndExtra = 0;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_QEL_ICON));
+    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    windowClass.lpszMenuName = MAKEINTRESOURCEA(IDR_QEL_MENU);
+    windowClass.lpszClassName = kWindowClassName;
+    return RegisterClassA(&windowClass) != 0;
+}
+
+HWND createViewerWindow(HINSTANCE instance) {
+    return CreateWindowExA(0, kWindowClassName, kWindowTitle, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+                           CW_USEDEFAULT, CW_USEDEFAULT, kWindowWidth, kWindowHeight, nullptr, nullptr,
+                           instance, nullptr);
+}
+
+int runMessageLoop() {
+    MSG message{};
+    for (;;) {
+        const BOOL got = GetMessageA(&message, nullptr, 0, 0);
+        if (got == 0) break;
+        if (got == -1) return 1;  // the queue itself failed; nothing more will come
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    return static_cast<int>(message.wParam);
+}
+
+LRESULT CALLBACK viewerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* frame = new (std::nothrow) ViewerFrame(window);
+        if (!frame) return FALSE;  // CreateWindowExA then fails
+        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(frame));
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+    ViewerFrame* frame = frameOf(window);
+    // Messages before WM_NCCREATE (WM_GETMINMAXINFO) and after WM_NCDESTROY.
+    if (!frame) return DefWindowProcA(window, message, wParam, lParam);
+
+    Viewer& viewer = frame->viewer;
+    switch (message) {
+    case WM_CREATE:
+        viewer.initScene();
+        return 0;
+    case WM_DESTROY:
+        viewer.onDestroy();
+        return 0;
+    case WM_NCDESTROY:
+        SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+        delete frame;
+        return DefWindowProcA(window, message, wParam, lParam);
+    case WM_PAINT:
+        paint(window, viewer);
+        return 0;
+    case WM_KEYDOWN:
+        if (wParam == VK_ESCAPE) viewer.onEscape();
+        return 0;
+    case WM_COMMAND:
+        viewer.onCommand(LOWORD(wParam));
+        return 0;
+    case WM_TIMER:
+    case WM_LBUTTONDOWN:
+    case WM_MBUTTONDBLCLK:
+        return 0;
+    case WM_DROPFILES:
+        dropFiles(reinterpret_cast<HDROP>(wParam), viewer);
+        return 0;
+    default:
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+}
+
+Viewer* viewerOf(HWND window) {
+    char className[16] = {};
+    if (!window || GetClassNameA(window, className, sizeof className) == 0 ||
+        std::strcmp(className, kWindowClassName) != 0) {
+        return nullptr;
+    }
+    ViewerFrame* frame = frameOf(window);
+    return frame ? &frame->viewer : nullptr;
+}
+
+void present(HDC dc, const Raster& raster, int x, int y) {
+    if (!raster.allocated() || raster.width() <= 0 || raster.height() <= 0) return;
+    const int width = raster.width();
+    const int height = raster.height();
+
+    BITMAPINFO info;
+    std::memcpy(&info, raster.header(), sizeof info);
+    // The pixel buffer is always 24-bit, uncompressed, width x height. A
+    // header read from a file keeps what the file said (an 8-bit picture
+    // keeps its bit count), and the display would then read the buffer by
+    // the wrong layout, or past its end; these fields describe the buffer.
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    info.bmiHeader.biSizeImage = 0;
+    info.bmiHeader.biClrUsed = 0;
+
+    // The display wants rows padded to 4 bytes; the raster's rows are not
+    // when width * 3 is not a multiple of 4.
+    std::vector<std::uint8_t> padded;
+    const void* bits = raster.pixels();
+    if ((static_cast<std::size_t>(width) * 3) % 4 != 0) {
+        padded = paddedRows(raster);
+        bits = padded.data();
+    }
+    StretchDIBits(dc, x, y, width, height, 0, 0, width, height, bits, &info, DIB_RGB_COLORS, SRCCOPY);
+}
+
+}  // namespace qel::win32

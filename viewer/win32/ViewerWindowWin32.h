@@ -1,0 +1,47 @@
+/*
+ * The native Windows front end: the "QelView" window class, its window
+ * procedure and the ViewerWindow the core drives, kept in a library so that
+ * tests can create the real window in their own process.
+ *
+ * Each window made from the class owns its viewer: the procedure creates it
+ * when the window is created (WM_NCCREATE) and deletes it with the window
+ * (WM_NCDESTROY). The menu bar and the icon are resources of the executable
+ * (resources/win32/QelViewer.rc), which every program linking this library
+ * gets compiled in.
+ */
+#pragma once
+
+#include <windows.h>
+
+#include "imaging/Raster.h"
+#include "viewer/Viewer.h"
+
+namespace qel::win32 {
+
+constexpr const char* kWindowClassName = "QelView";
+constexpr const char* kWindowTitle = "QelViewer";
+// Outer size of the window. Nothing fits it to the canvas: the client area is
+// whatever the system's frame, caption and menu bar leave of it.
+constexpr int kWindowWidth = 150;
+constexpr int kWindowHeight = 120;
+
+// Registers the window class with the menu and icon resources of instance.
+// False when registration fails (also when the class is already registered).
+bool registerViewerClass(HINSTANCE instance);
+
+// Creates the viewer's window (hidden until shown); null on failure.
+HWND createViewerWindow(HINSTANCE instance);
+
+// Runs the message loop until WM_QUIT; returns the quit message's wParam.
+int runMessageLoop();
+
+LRESULT CALLBACK viewerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// The viewer behind a window of the class, or null for any other window.
+Viewer* viewerOf(HWND window);
+
+// Draws the raster with its top-left corner at (x, y) of the device context,
+// unscaled. A raster without pixels draws nothing.
+void present(HDC dc, const Raster& raster, int x, int y);
+
+}  // namespace qel::win32
