@@ -1,0 +1,86 @@
+#include "tests/win32/Win32TestSupport.h"
+
+#include <shlobj.h>
+
+#include <cstring>
+
+namespace qel::testing {
+
+HDROP makeDrop(const std::vector<std::string>& paths) {
+    std::size_t listBytes = 1;  // the NUL that ends the list
+    for (const std::string& path : paths) listBytes += path.size() + 1;
+    HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + listBytes);
+    if (!memory) return nullptr;
+    auto* bytes = static_cast<char*>(GlobalLock(memory));
+    if (!bytes) {
+        GlobalFree(memory);
+        return nullptr;
+    }
+    auto* header = reinterpret_cast<DROPFILES*>(bytes);
+    header->pFiles = sizeof(DROPFILES);
+    header->fWide = FALSE;
+    char* out = bytes + sizeof(DROPFILES);
+    for (const std::string& path : paths) {
+        std::memcpy(out, path.c_str(), path.size() + 1);
+        out += path.size() + 1;
+    }
+    // GHND zero-fills, so the list's final NUL is already there.
+    GlobalUnlock(memory);
+    return static_cast<HDROP>(memory);
+}
+
+void pumpMessages() {
+    // A quit request comes out of the queue whatever the message filter says,
+    // so it is taken like the rest and asked for again once the queue is empty.
+    std::optional<int> quit;
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            quit = static_cast<int>(message.wParam);
+            continue;
+        }
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    if (quit) PostQuitMessage(*quit);
+}
+
+std::optional<int> takeQuit() {
+    MSG message;
+    if (PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+        return static_cast<int>(message.wParam);
+    }
+    return std::nullopt;
+}
+
+std::uint32_t clientPixel(HWND window, int x, int y) {
+    HDC dc = GetDC(window);
+    const COLORREF c = GetPixel(dc, x, y);
+    ReleaseDC(window, dc);
+    return (static_cast<std::uint32_t>(GetRValue(c)) << 16) | (static_cast<std::uint32_t>(GetGValue(c)) << 8) |
+           GetBValue(c);
+}
+
+std::string windowTitle(HWND window) {
+    const int length = GetWindowTextLengthA(window);
+    std::string title(static_cast<std::size_t>(length) + 1, '\0');
+    const int copied = GetWindowTextA(window, title.data(), length + 1);
+    title.resize(static_cast<std::size_t>(copied > 0 ? copied : 0));
+    return title;
+}
+
+std::string programDirectory() {
+    std::vector<char> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD length = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) return std::string();
+        if (length < buffer.size()) {
+            std::string path(buffer.data(), length);
+            const std::size_t slash = path.find_last_of("\\/");
+            return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+}  // namespace qel::testing

@@ -1,0 +1,23 @@
+# Fails unless the program imports only DLLs that every Windows has: the
+# runtime, zlib and the thread library must be linked in.
+#   cmake -DOBJDUMP=... -DPROGRAM=... -P check_imports.cmake
+cmake_minimum_required(VERSION 3.25)
+execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE dump RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "cannot read the imports of ${PROGRAM}")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\r\n]+" lines "${dump}")
+if(NOT lines)
+  message(FATAL_ERROR "no imports found in ${PROGRAM}")
+endif()
+set(allowed KERNEL32.dll USER32.dll GDI32.dll SHELL32.dll msvcrt.dll ADVAPI32.dll COMDLG32.dll)
+string(TOLOWER "${allowed}" allowed)
+foreach(line IN LISTS lines)
+  string(REGEX REPLACE "DLL Name: " "" dll "${line}")
+  string(STRIP "${dll}" dll)
+  string(TOLOWER "${dll}" lower)
+  if(NOT lower IN_LIST allowed)
+    message(FATAL_ERROR "${PROGRAM} needs ${dll}, which a bare Windows does not have")
+  endif()
+  message(STATUS "imports ${dll}")
+endforeach()
