@@ -2,8 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
+#include <memory>
 #include <ostream>
 #include <thread>
 #include <unordered_map>
@@ -104,43 +103,39 @@ bool runBatch(const std::vector<std::string>& keys, unsigned jobs,
         return emitter.allOk();
     }
 
+    // The calling thread works too and, between its own items, writes out
+    // every report that is next in line: no thread wakes another per file.
     std::vector<ItemReport> reports(count);
-    std::vector<char> finished(count, 0);
-    std::mutex mutex;
-    std::condition_variable finishedOne;
+    const std::unique_ptr<std::atomic<bool>[]> finished(new std::atomic<bool>[count]);
+    for (std::size_t i = 0; i < count; ++i) finished[i].store(false, std::memory_order_relaxed);
     std::atomic<std::size_t> nextGroup{0};
+    std::size_t emitted = 0;
 
-    auto workerLoop = [&]() {
-        for (;;) {
-            const std::size_t g = nextGroup.fetch_add(1);
-            if (g >= groups.size()) return;
-            for (const std::size_t i : groups[g]) {
-                ItemReport report = work(i);
-                {
-                    std::lock_guard<std::mutex> lock(mutex);
-                    reports[i] = std::move(report);
-                    finished[i] = 1;
-                }
-                finishedOne.notify_one();
-            }
+    const auto emitReady = [&]() {
+        while (emitted < count && finished[emitted].load(std::memory_order_acquire)) {
+            emitter.emit(reports[emitted], emitted + 1);
+            reports[emitted] = ItemReport{};
+            ++emitted;
         }
     };
-    std::vector<std::thread> threads;
-    threads.reserve(workers);
-    for (std::size_t t = 0; t < workers; ++t) threads.emplace_back(workerLoop);
-
-    // This thread only writes: reports leave in input order as soon as the
-    // next one in line is finished.
-    for (std::size_t i = 0; i < count; ++i) {
-        ItemReport report;
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            finishedOne.wait(lock, [&] { return finished[i] != 0; });
-            report = std::move(reports[i]);
+    const auto workOn = [&](bool emitting) {
+        for (;;) {
+            const std::size_t g = nextGroup.fetch_add(1, std::memory_order_relaxed);
+            if (g >= groups.size()) return;
+            for (const std::size_t i : groups[g]) {
+                reports[i] = work(i);
+                finished[i].store(true, std::memory_order_release);
+            }
+            if (emitting) emitReady();
         }
-        emitter.emit(report, i + 1);
-    }
-    for (std::thread& thread : threads) thread.join();
+    };
+
+    std::vector<std::thread> helpers;
+    helpers.reserve(workers - 1);
+    for (std::size_t t = 1; t < workers; ++t) helpers.emplace_back(workOn, false);
+    workOn(true);
+    for (std::thread& helper : helpers) helper.join();
+    emitReady();
     progress.clear();
     out << std::flush;
     return emitter.allOk();

@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <sstream>
 
+#include <sys/stat.h>
+
 #include "imaging/Raster.h"
 #include "packed/PackedFile.h"
 #include "tests/support/BmpFactory.h"
@@ -58,6 +60,24 @@ TEST(QelInfo, FilesTheViewerWouldNotShowGetItsWordsAndStatusOne) {
               "star.qel: 24x24, 24-bit, 1782 bytes\n"
               "x.bmp: not a .qel file name\n");
     EXPECT_EQ(run.err, "");
+}
+
+TEST(QelInfo, WhatIsNotARegularFileCannotBeOpenedAndNothingHangs) {
+    ScopedWorkDir dir;
+    fs::create_directories("folder.qel/inner.qel");
+    ASSERT_EQ(::mkfifo("pipe.qel", 0600), 0);
+    writeFile("empty.qel", {});
+    const CliRun run = runCli({"info", "folder.qel/inner.qel", "pipe.qel", "empty.qel"});
+    EXPECT_EQ(run.status, 1);
+    // A directory named on the command line stands for its files: it has none here.
+    EXPECT_EQ(run.err, "qel: folder.qel/inner.qel: no .qel files in this directory\n");
+    EXPECT_EQ(run.out,
+              "pipe.qel: cannot open\n"
+              "empty.qel: inflate error -5\n");
+
+    // A listed directory only offers regular files.
+    const CliRun listed = runCli({"info", "."});
+    EXPECT_EQ(listed.out, "./empty.qel: inflate error -5\n");
 }
 
 TEST(QelInfo, ListsADirectoryInNameOrderWithManyWorkers) {

@@ -86,7 +86,7 @@ TEST(QelProgram, AWriteCutShortKeepsTheExistingFileWhole) {
     // and fails it part way.
     const ProgramRun run = runProgram("extract -f star.qel", "ulimit -f 1 && ");
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "qel: star.qel: cannot write star.bmp\n");
+    EXPECT_EQ(run.err, "qel: star.qel: cannot write star.bmp: File too large\n");
     EXPECT_EQ(readFile("star.bmp"), previous);
     EXPECT_EQ(namesIn("."), (std::vector<std::string>{"star.bmp", "star.qel"}));
 }
