@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "resources/win32/QelViewerRes.h"
+#include "viewer/Viewer.h"
+#include "viewer/ViewerWindow.h"
 
 namespace qel::win32 {
 
@@ -165,16 +167,6 @@ LRESULT CALLBACK viewerWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     default:
         return DefWindowProcA(window, message, wParam, lParam);
     }
-}
-
-Viewer* viewerOf(HWND window) {
-    char className[16] = {};
-    if (!window || GetClassNameA(window, className, sizeof className) == 0 ||
-        std::strcmp(className, kWindowClassName) != 0) {
-        return nullptr;
-    }
-    ViewerFrame* frame = frameOf(window);
-    return frame ? &frame->viewer : nullptr;
 }
 
 void present(HDC dc, const Raster& raster, int x, int y) {

@@ -14,7 +14,6 @@
 #include <windows.h>
 
 #include "imaging/Raster.h"
-#include "viewer/Viewer.h"
 
 namespace qel::win32 {
 
@@ -36,9 +35,6 @@ HWND createViewerWindow(HINSTANCE instance);
 int runMessageLoop();
 
 LRESULT CALLBACK viewerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-
-// The viewer behind a window of the class, or null for any other window.
-Viewer* viewerOf(HWND window);
 
 // Draws the raster with its top-left corner at (x, y) of the device context,
 // unscaled. A raster without pixels draws nothing.
