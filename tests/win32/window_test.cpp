@@ -318,7 +318,7 @@ TEST_F(ViewerWindowTest, EscapeQuitsWithZeroAndOtherKeysDoNothing) {
     EXPECT_EQ(takeQuit(), std::optional<int>(0));
 }
 
-TEST_F(ViewerWindowTest, ExitQuitsWithZeroAndLaterPaintsDrawNothing) {
+TEST_F(ViewerWindowTest, ExitQuitsWithZeroAndARepaintBeforeTheLoopEndsIsHarmless) {
     drop({writePacked("star.qel", makeBmp24(24, 24, sampleSpriteColour))});
     EXPECT_EQ(command(qel::kExitCommand), 0);
     EXPECT_EQ(takeQuit(), std::optional<int>(0));
