@@ -84,13 +84,16 @@ ReadStatus readFileFast(const std::string& path, std::uint64_t maxSize, std::vec
 
 WriteResult publishFile(const std::string& path, const std::uint8_t* data, std::size_t size, bool replace) {
     static std::atomic<unsigned> counter{0};
+    // Asked once: the C library no longer caches it, and a batch would pay
+    // a system call per file.
+    static const long pid = static_cast<long>(::getpid());
     WriteResult result;
     std::string temporary;
     int fd = -1;
     // A name left over from a process that died keeps its file; take the next.
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         char suffix[48];
-        std::snprintf(suffix, sizeof suffix, ".qeltmp-%ld-%u", static_cast<long>(::getpid()), counter++);
+        std::snprintf(suffix, sizeof suffix, ".qeltmp-%ld-%u", pid, counter++);
         temporary = path + suffix;
         fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) break;
