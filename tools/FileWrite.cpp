@@ -82,12 +82,71 @@ ReadStatus readFileFast(const std::string& path, std::uint64_t maxSize, std::vec
     return ReadStatus::ok;
 }
 
-WriteResult publishFile(const std::string& path, const std::uint8_t* data, std::size_t size, bool replace) {
+namespace {
+
+std::string parentOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+// A nameless file in the target's directory, written whole and then given
+// the target's name in one step, which fails if the name is taken. Cheaper
+// than a named temporary and a rename, and a killed run leaves nothing
+// behind. False when this file system or kernel cannot do it: the caller
+// then takes the named temporary.
+bool publishNameless(const std::string& path, const std::uint8_t* data, std::size_t size, WriteResult& result) {
+#if defined(O_TMPFILE) && defined(AT_EMPTY_PATH)
+    Descriptor file(::open(parentOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+    if (file.get() < 0) return false;
+    if (!writeAll(file.get(), data, size)) {
+        result.errorNumber = errno;  // the nameless file goes away with its descriptor
+        return true;
+    }
+    int linked = ::linkat(file.get(), "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH);
+    if (linked != 0 && errno == ENOENT) {
+        // Kernels before 6.10 let only privileged processes name a
+        // descriptor directly; the same file through /proc is allowed.
+        char self[64];
+        std::snprintf(self, sizeof self, "/proc/self/fd/%d", file.get());
+        linked = ::linkat(AT_FDCWD, self, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW);
+        if (linked != 0 && errno == ENOENT) return false;
+    }
+    if (linked != 0) {
+        result.errorNumber = errno;
+        if (errno == EEXIST) result.outcome = WriteOutcome::exists;
+        return true;
+    }
+    if (!file.close()) {
+        // The data may not have reached the disk: take the name back
+        // rather than leave a file that might be short.
+        result.errorNumber = errno;
+        ::unlink(path.c_str());
+        return true;
+    }
+    result.outcome = WriteOutcome::written;
+    return true;
+#else
+    (void)path;
+    (void)data;
+    (void)size;
+    (void)result;
+    return false;
+#endif
+}
+
+}  // namespace
+
+WriteResult publishFile(const std::string& path, const std::uint8_t* data, std::size_t size, bool replace,
+                        PublishMethod method) {
+    WriteResult result;
+    if (!replace && method == PublishMethod::fastest && publishNameless(path, data, size, result)) return result;
+
     static std::atomic<unsigned> counter{0};
     // Asked once: the C library no longer caches it, and a batch would pay
     // a system call per file.
     static const long pid = static_cast<long>(::getpid());
-    WriteResult result;
     std::string temporary;
     int fd = -1;
     // A name left over from a process that died keeps its file; take the next.

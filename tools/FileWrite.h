@@ -29,12 +29,19 @@ struct WriteResult {
     int errorNumber = 0;
 };
 
-// Writes size bytes to a new temporary file beside path and renames it into
-// place, so the path only ever holds a whole old or a whole new file. When
-// replace is false the rename itself refuses an existing path (any entry,
-// dangling links included), so there is no moment between a check and the
-// write in which another process's file could be lost; file systems without
-// that kind of rename get a check just before it instead.
-WriteResult publishFile(const std::string& path, const std::uint8_t* data, std::size_t size, bool replace);
+enum class PublishMethod {
+    fastest,         // a nameless file where the system has them, else a named temporary
+    namedTemporary,  // always the named temporary (for tests of that path)
+};
+
+// Puts size bytes at path so that the path only ever holds a whole old or a
+// whole new file. The bytes go to a temporary file beside path (nameless
+// where the system allows, else named "<path>.qeltmp-PID-N"), which then
+// takes the name in one step. When replace is false that step itself refuses
+// an existing path (any entry, dangling links included), so no file that
+// appears between a check and the write can be lost; file systems that
+// cannot refuse in the same step get a check just before it instead.
+WriteResult publishFile(const std::string& path, const std::uint8_t* data, std::size_t size, bool replace,
+                        PublishMethod method = PublishMethod::fastest);
 
 }  // namespace qel

@@ -89,6 +89,13 @@ TEST(QelProgram, AWriteCutShortKeepsTheExistingFileWhole) {
     EXPECT_EQ(run.err, "qel: star.qel: cannot write star.bmp: File too large\n");
     EXPECT_EQ(readFile("star.bmp"), previous);
     EXPECT_EQ(namesIn("."), (std::vector<std::string>{"star.bmp", "star.qel"}));
+
+    // A new file cut short leaves no file, whole or partial, and no litter.
+    fs::create_directories("out");
+    const ProgramRun fresh = runProgram("extract -o out star.qel", "ulimit -f 1 && ");
+    EXPECT_EQ(fresh.status, 1);
+    EXPECT_EQ(fresh.err, "qel: star.qel: cannot write out/star.bmp: File too large\n");
+    EXPECT_TRUE(fs::is_empty("out"));
 }
 
 TEST(QelProgram, TheThumbnailerEntrysCommandLineWorks) {
