@@ -11,7 +11,8 @@ jobs=$(nproc)
 step() { printf '\n==== %s\n' "$*"; }
 
 step "Native build and tests"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQEL_WERROR=ON
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQEL_WERROR=ON \
+  -DQEL_BUILD_TESTS=ON -DQEL_BUILD_BENCH=ON
 cmake --build build -j "$jobs"
 QT_QPA_PLATFORM=offscreen ctest --test-dir build --output-on-failure -j "$jobs"
 
