@@ -2,12 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <functional>
 #include <ostream>
 #include <streambuf>
-#include <system_error>
 
 #include "imaging/Bytes.h"
 #include "imaging/FileIo.h"
@@ -58,9 +57,11 @@ std::string cannotWrite(const std::string& outPath, int errorNumber) {
 
 // Anything at the output path, a dangling link included, is kept unless
 // force; whatever is there is either kept whole or replaced whole.
-ItemReport writeResult(const std::string& path, const std::string& outPath, const std::vector<std::uint8_t>& bytes,
-                       bool force) {
-    const WriteResult written = publishFile(outPath, bytes.data(), bytes.size(), force);
+ItemReport writeResult(const std::string& path, const BatchSettings& settings, const std::string& outName,
+                       const std::vector<std::uint8_t>& bytes) {
+    const std::string outPath = joinPath(settings.outDir, outName);
+    const WriteResult written =
+        publishFileAt(settings.outDirFd, outName, bytes.data(), bytes.size(), settings.force);
     switch (written.outcome) {
     case WriteOutcome::written: return ItemReport{};
     case WriteOutcome::exists: return failure(path, outPath + " exists (use -f to overwrite)");
@@ -83,11 +84,16 @@ DecodeResult decodeFile(const std::string& path, Raster& sprite) {
     return decodePackedBytes(bytes.data(), bytes.size(), sprite, diag);
 }
 
-bool checkOutDir(const BatchSettings& settings, std::ostream& err) {
-    if (settings.outDir.empty()) return true;
-    std::error_code ec;
-    if (std::filesystem::is_directory(settings.outDir, ec)) return true;
-    err << "qel: " << settings.outDir << ": not a directory\n" << std::flush;
+bool openOutDir(const DirectoryHandle& handle, const BatchSettings& settings, std::ostream& err) {
+    if (handle.valid()) return true;
+    const int error = errno;
+    err << "qel: " << (settings.outDir.empty() ? std::string(".") : settings.outDir) << ": ";
+    if (error == ENOENT || error == ENOTDIR) {
+        err << "not a directory\n";
+    } else {
+        err << "cannot open directory: " << std::strerror(error) << '\n';
+    }
+    err << std::flush;
     return false;
 }
 
@@ -104,20 +110,19 @@ std::vector<std::string> outputKeys(const std::vector<FileItem>& items, const Ba
 
 ItemReport extractOne(const FileItem& item, const BatchSettings& settings) {
     if (!item.failure.empty()) return failure(item.path, item.failure);
-    const std::string outPath =
-        joinPath(settings.outDir, splitDroppedPath(item.path).baseName + (settings.png ? ".png" : ".bmp"));
+    const std::string outName = splitDroppedPath(item.path).baseName + (settings.png ? ".png" : ".bmp");
 
     Raster sprite;
     const DecodeResult result = decodeFile(item.path, sprite);
     // The viewer's "Extract(BMP)" writes whatever payload came out, picture
     // or not; a PNG needs the picture.
     if (!result.hasPayload) return failure(item.path, describeOutcome(result));
-    if (!settings.png) return writeResult(item.path, outPath, result.payload, settings.force);
+    if (!settings.png) return writeResult(item.path, settings, outName, result.payload);
 
     if (result.outcome != DecodeOutcome::success) return failure(item.path, describeOutcome(result));
     std::vector<std::uint8_t> png;
     if (!encodePng(keyedPngImage(sprite, 1), png)) return failure(item.path, "cannot encode PNG");
-    return writeResult(item.path, outPath, png, settings.force);
+    return writeResult(item.path, settings, outName, png);
 }
 
 ItemReport describeOne(const FileItem& item) {
@@ -147,7 +152,7 @@ ItemReport describeOne(const FileItem& item) {
 
 ItemReport packOne(const FileItem& item, const BatchSettings& settings) {
     if (!item.failure.empty()) return failure(item.path, item.failure);
-    const std::string outPath = joinPath(settings.outDir, splitDroppedPath(item.path).baseName + ".qel");
+    const std::string outName = splitDroppedPath(item.path).baseName + ".qel";
 
     std::vector<std::uint8_t> bmp;
     switch (readFileFast(item.path, kMaxBmpInput, bmp)) {
@@ -158,7 +163,7 @@ ItemReport packOne(const FileItem& item, const BatchSettings& settings) {
     }
     const PackResult packed = packPicture(bmp.data(), bmp.size());
     if (packed.refusal != PackRefusal::none) return failure(item.path, describeRefusal(packed.refusal));
-    return writeResult(item.path, outPath, packed.packed, settings.force);
+    return writeResult(item.path, settings, outName, packed.packed);
 }
 
 int runItems(const std::vector<FileItem>& items, const std::vector<std::string>& keys, const BatchSettings& settings,
@@ -216,10 +221,13 @@ int writeSingle(const std::string& path, const std::string& outPath, const std::
 
 int extractFiles(const std::vector<std::string>& operands, const BatchSettings& settings, std::ostream& out,
                  std::ostream& err) {
-    if (!checkOutDir(settings, err)) return kExitFailure;
+    const DirectoryHandle outDir(settings.outDir);
+    if (!openOutDir(outDir, settings, err)) return kExitFailure;
+    BatchSettings batch = settings;
+    batch.outDirFd = outDir.fd();
     const std::vector<FileItem> items = expandOperands(operands, NameRule::packed, true);
-    return runItems(items, outputKeys(items, settings, settings.png ? ".png" : ".bmp"), settings,
-                    [&](const FileItem& item) { return extractOne(item, settings); }, out, err);
+    return runItems(items, outputKeys(items, batch, batch.png ? ".png" : ".bmp"), batch,
+                    [&](const FileItem& item) { return extractOne(item, batch); }, out, err);
 }
 
 int describeFiles(const std::vector<std::string>& operands, const BatchSettings& settings, std::ostream& out,
@@ -231,10 +239,13 @@ int describeFiles(const std::vector<std::string>& operands, const BatchSettings&
 
 int packFiles(const std::vector<std::string>& operands, const BatchSettings& settings, std::ostream& out,
               std::ostream& err) {
-    if (!checkOutDir(settings, err)) return kExitFailure;
+    const DirectoryHandle outDir(settings.outDir);
+    if (!openOutDir(outDir, settings, err)) return kExitFailure;
+    BatchSettings batch = settings;
+    batch.outDirFd = outDir.fd();
     const std::vector<FileItem> items = expandOperands(operands, NameRule::bitmap, false);
-    return runItems(items, outputKeys(items, settings, ".qel"), settings,
-                    [&](const FileItem& item) { return packOne(item, settings); }, out, err);
+    return runItems(items, outputKeys(items, batch, ".qel"), batch,
+                    [&](const FileItem& item) { return packOne(item, batch); }, out, err);
 }
 
 int renderFile(const std::string& path, const std::string& backdropPath, const std::string& outPath,

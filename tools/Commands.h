@@ -14,6 +14,7 @@ struct BatchSettings {
     bool png = false;    // extract: write "<base name>.png" instead of the payload
     unsigned jobs = 1;
     bool showProgress = false;
+    int outDirFd = -1;  // the output directory held open, set by the command itself
 };
 
 int extractFiles(const std::vector<std::string>& operands, const BatchSettings& settings, std::ostream& out,

@@ -48,11 +48,12 @@ bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
 
 // RENAME_NOREPLACE through the system call itself, so that the C library's
 // age does not matter. -1 with errno as rename(2) sets it.
-int renameNoReplace(const char* from, const char* to) {
+int renameNoReplace(int dirFd, const char* from, const char* to) {
 #ifdef SYS_renameat2
     constexpr unsigned kRenameNoReplace = 1;
-    return static_cast<int>(::syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, kRenameNoReplace));
+    return static_cast<int>(::syscall(SYS_renameat2, dirFd, from, dirFd, to, kRenameNoReplace));
 #else
+    (void)dirFd;
     (void)from;
     (void)to;
     errno = ENOSYS;
@@ -96,21 +97,22 @@ std::string parentOf(const std::string& path) {
 // than a named temporary and a rename, and a killed run leaves nothing
 // behind. False when this file system or kernel cannot do it: the caller
 // then takes the named temporary.
-bool publishNameless(const std::string& path, const std::uint8_t* data, std::size_t size, WriteResult& result) {
+bool publishNameless(int dirFd, const std::string& path, const std::uint8_t* data, std::size_t size,
+                     WriteResult& result) {
 #if defined(O_TMPFILE) && defined(AT_EMPTY_PATH)
-    Descriptor file(::open(parentOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+    Descriptor file(::openat(dirFd, parentOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
     if (file.get() < 0) return false;
     if (!writeAll(file.get(), data, size)) {
         result.errorNumber = errno;  // the nameless file goes away with its descriptor
         return true;
     }
-    int linked = ::linkat(file.get(), "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH);
+    int linked = ::linkat(file.get(), "", dirFd, path.c_str(), AT_EMPTY_PATH);
     if (linked != 0 && errno == ENOENT) {
         // Kernels before 6.10 let only privileged processes name a
         // descriptor directly; the same file through /proc is allowed.
         char self[64];
         std::snprintf(self, sizeof self, "/proc/self/fd/%d", file.get());
-        linked = ::linkat(AT_FDCWD, self, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW);
+        linked = ::linkat(AT_FDCWD, self, dirFd, path.c_str(), AT_SYMLINK_FOLLOW);
         if (linked != 0 && errno == ENOENT) return false;
     }
     if (linked != 0) {
@@ -122,12 +124,13 @@ bool publishNameless(const std::string& path, const std::uint8_t* data, std::siz
         // The data may not have reached the disk: take the name back
         // rather than leave a file that might be short.
         result.errorNumber = errno;
-        ::unlink(path.c_str());
+        ::unlinkat(dirFd, path.c_str(), 0);
         return true;
     }
     result.outcome = WriteOutcome::written;
     return true;
 #else
+    (void)dirFd;
     (void)path;
     (void)data;
     (void)size;
@@ -140,8 +143,15 @@ bool publishNameless(const std::string& path, const std::uint8_t* data, std::siz
 
 WriteResult publishFile(const std::string& path, const std::uint8_t* data, std::size_t size, bool replace,
                         PublishMethod method) {
+    return publishFileAt(AT_FDCWD, path, data, size, replace, method);
+}
+
+WriteResult publishFileAt(int dirFd, const std::string& path, const std::uint8_t* data, std::size_t size,
+                          bool replace, PublishMethod method) {
     WriteResult result;
-    if (!replace && method == PublishMethod::fastest && publishNameless(path, data, size, result)) return result;
+    if (!replace && method == PublishMethod::fastest && publishNameless(dirFd, path, data, size, result)) {
+        return result;
+    }
 
     static std::atomic<unsigned> counter{0};
     // Asked once: the C library no longer caches it, and a batch would pay
@@ -154,7 +164,7 @@ WriteResult publishFile(const std::string& path, const std::uint8_t* data, std::
         char suffix[48];
         std::snprintf(suffix, sizeof suffix, ".qeltmp-%ld-%u", pid, counter++);
         temporary = path + suffix;
-        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        fd = ::openat(dirFd, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) break;
     }
     if (fd < 0) {
@@ -170,15 +180,15 @@ WriteResult publishFile(const std::string& path, const std::uint8_t* data, std::
     if (written && closed) {
         int renamed = -1;
         if (replace) {
-            renamed = std::rename(temporary.c_str(), path.c_str());
+            renamed = ::renameat(dirFd, temporary.c_str(), dirFd, path.c_str());
         } else {
-            renamed = renameNoReplace(temporary.c_str(), path.c_str());
+            renamed = renameNoReplace(dirFd, temporary.c_str(), path.c_str());
             if (renamed != 0 && (errno == EINVAL || errno == ENOSYS)) {
                 struct stat info;
-                if (::lstat(path.c_str(), &info) == 0) {
+                if (::fstatat(dirFd, path.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
                     errno = EEXIST;
                 } else {
-                    renamed = std::rename(temporary.c_str(), path.c_str());
+                    renamed = ::renameat(dirFd, temporary.c_str(), dirFd, path.c_str());
                 }
             }
         }
@@ -189,9 +199,23 @@ WriteResult publishFile(const std::string& path, const std::uint8_t* data, std::
         error = errno;
         if (error == EEXIST && !replace) result.outcome = WriteOutcome::exists;
     }
-    ::unlink(temporary.c_str());
+    ::unlinkat(dirFd, temporary.c_str(), 0);
     result.errorNumber = error;
     return result;
+}
+
+#ifdef O_PATH
+// Only as a place to name files in: no read permission needed.
+constexpr int kDirectoryFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#else
+constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+
+DirectoryHandle::DirectoryHandle(const std::string& path)
+    : fd_(::open(path.empty() ? "." : path.c_str(), kDirectoryFlags)) {}
+
+DirectoryHandle::~DirectoryHandle() {
+    if (fd_ >= 0) ::close(fd_);
 }
 
 }  // namespace qel

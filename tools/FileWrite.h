@@ -43,5 +43,25 @@ enum class PublishMethod {
 // cannot refuse in the same step get a check just before it instead.
 WriteResult publishFile(const std::string& path, const std::uint8_t* data, std::size_t size, bool replace,
                         PublishMethod method = PublishMethod::fastest);
+// The same with path relative to the directory open as dirFd: a batch opens
+// its output directory once instead of walking to it for every file.
+WriteResult publishFileAt(int dirFd, const std::string& path, const std::uint8_t* data, std::size_t size,
+                          bool replace, PublishMethod method = PublishMethod::fastest);
+
+// A directory held open for publishFileAt; the current directory when the
+// name is empty. valid() is false when it cannot be opened.
+class DirectoryHandle {
+public:
+    explicit DirectoryHandle(const std::string& path);
+    ~DirectoryHandle();
+    DirectoryHandle(const DirectoryHandle&) = delete;
+    DirectoryHandle& operator=(const DirectoryHandle&) = delete;
+
+    bool valid() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
+
+private:
+    int fd_;
+};
 
 }  // namespace qel
