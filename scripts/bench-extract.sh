@@ -31,7 +31,6 @@ mkdir "$work/bmp" "$work/packed"
 echo "Generating $count packed sprites in $work ..."
 "$generator" "$work/bmp" "$count"
 "$qel" pack -o "$work/packed" "$work/bmp"
-rm -rf "$work/bmp"
 
 cat > "$work/extract.py" <<'PY'
 # The reference: what qel extract does, in plain Python.
@@ -51,17 +50,22 @@ for name in sorted(os.listdir(src)):
 PY
 
 files=("$work"/packed/*.qel)
-out=$work/out
+out=
 
 run_qel() { "$qel" extract -o "$out" "$work/packed"; }
 run_qel1() { "$qel" extract -j 1 -o "$out" "$work/packed"; }
 run_python() { python3 "$work/extract.py" "$work/packed" "$out"; }
 run_cp() { cp -- "${files[@]}" "$out/"; }
 
-# Microseconds of one run into a fresh, empty output directory; earlier
-# writes are flushed first so that they are not charged to this run.
+# Sets elapsed to the microseconds of one run into a fresh, empty output
+# directory; earlier writes are flushed first so that they are not charged to
+# this run. Nothing is deleted until the end: ext4 looks past recently
+# deleted inodes when it makes new ones, which would charge one run for the
+# clean-up of the one before.
+runs_made=0
 measure() {
-  rm -rf "$out"
+  runs_made=$((runs_made + 1))
+  out=$work/out$runs_made
   mkdir "$out"
   sync
   local start end
@@ -74,16 +78,17 @@ measure() {
     echo "bench-extract: $1 wrote $made files, not $count" >&2
     exit 1
   fi
-  echo $(((end - start) / 1000))
+  elapsed=$(((end - start) / 1000))
 }
 
 names=(qel qel1 python cp)
 declare -A times
-for name in "${names[@]}"; do measure "run_$name" >/dev/null; done  # warm-up
+for name in "${names[@]}"; do measure "run_$name"; done  # warm-up
 for ((r = 0; r < runs; r++)); do
   for ((k = 0; k < ${#names[@]}; k++)); do
     name=${names[$(((r + k) % ${#names[@]}))]}
-    times[$name]+="$(measure "run_$name") "
+    measure "run_$name"
+    times[$name]+="$elapsed "
   done
 done
 
