@@ -100,69 +100,11 @@ TEST(BmpReader, SixteenBitPixelsDecodeAsX1R5G5B5) {
     EXPECT_EQ(r.pixelAt(5, 0), 0x848484u);  // 16 of 31 widens to 0x84
 }
 
-TEST(BmpReader, OtherBitCountsLoadBlackAndKeepTheirBitCount) {
-    for (int bits : {1, 4, 32}) {
-        Raster r;
-        ASSERT_TRUE(load(r, testing::makeBmpOfBitCount(5, 3, bits))) << bits;
-        EXPECT_EQ(r.width(), 5);
-        EXPECT_EQ(r.height(), 3);
-        EXPECT_EQ(r.bitCount(), bits);
-        EXPECT_TRUE(std::all_of(r.pixels(), r.pixels() + r.pixelBytes(), [](std::uint8_t b) { return b == 0; }));
-    }
-    // No pixel data is read for them, so a header alone is enough.
+TEST(BmpReader, MissingBytesAfterTheInfoHeaderReadAsAZeroPaletteEntry) {
+    // A picture of an unconverted bit count needs no pixel data, so its
+    // 54-byte header alone loads; the entry after the info header is zero.
     Raster r;
-    EXPECT_TRUE(load(r, testing::bmpHeader(4, 4, 32, 54, 54)));
-}
-
-TEST(BmpReader, MalformedImagesAreRefusedAndLeaveTheRasterAlone) {
-    const Bytes good = testing::makeBmp24(4, 4, [](int, int) { return 0x112233u; });
-    std::vector<std::pair<const char*, Bytes>> cases;
-    cases.push_back({"empty", {}});
-    cases.push_back({"file header only", Bytes(good.begin(), good.begin() + 14)});
-    cases.push_back({"info header cut", Bytes(good.begin(), good.begin() + 53)});
-    cases.push_back({"pixel data cut by one byte", Bytes(good.begin(), good.end() - 1)});
-    Bytes notBm = good;
-    notBm[0] = 'M';
-    notBm[1] = 'B';
-    cases.push_back({"not BM", notBm});
-    Bytes lyingOffset = good;
-    writeLe32(&lyingOffset[10], 0xFFFFFFF0u);
-    cases.push_back({"offset past the end", lyingOffset});
-    Bytes zeroWidth = good;
-    writeLe32(&zeroWidth[18], 0);
-    cases.push_back({"zero width", zeroWidth});
-    Bytes negativeHeight = good;
-    writeLe32(&negativeHeight[22], static_cast<std::uint32_t>(-4));
-    cases.push_back({"negative height (top-down)", negativeHeight});
-    Bytes huge = good;
-    writeLe32(&huge[18], 0x7FFFFFFF);
-    writeLe32(&huge[22], 0x7FFFFFFF);
-    cases.push_back({"huge size", huge});
-    Bytes justOverCap = testing::bmpHeader(4097, 4096, 32, 54, 54);
-    cases.push_back({"over the pixel cap", justOverCap});
-    Bytes eightBitShortPalette = testing::bmpHeader(2, 2, 8, 54, 58);
-    eightBitShortPalette.resize(58 + 4, 0);
-    cases.push_back({"palette past the end", eightBitShortPalette});
-
-    for (const auto& [name, bytes] : cases) {
-        LoadedRaster loaded;
-        EXPECT_FALSE(load(loaded.raster, bytes)) << name;
-        loaded.expectUnchanged();
-    }
-    Raster r;
-    EXPECT_FALSE(r.loadFromMemory(nullptr, 100));
-}
-
-TEST(BmpReader, APictureAtTheLimitsLoads) {
-    // Exactly as many bytes as declared, and the largest picture accepted.
-    const Bytes exact = testing::makeBmp24(7, 3, [](int x, int) { return static_cast<std::uint32_t>(x); });
-    Raster r;
-    EXPECT_TRUE(load(r, exact));
-    EXPECT_TRUE(load(r, testing::bmpHeader(4096, 4096, 32, 54, 54)));
-    EXPECT_EQ(r.width(), 4096);
-    // Missing bytes after the info header read as zero in the palette entry.
-    Bytes headerOnly = testing::bmpHeader(1, 1, 32, 54, 54);
-    EXPECT_TRUE(load(r, headerOnly));
+    ASSERT_TRUE(load(r, testing::bmpHeader(1, 1, 32, 54, 54)));
     EXPECT_EQ(r.headerField(Raster::paletteEntry), 0u);
 }
 

@@ -7,6 +7,7 @@
 
 #include "packed/PackedFile.h"
 #include "tests/support/BmpFactory.h"
+#include "tests/support/RecordingWindow.h"
 #include "tests/support/TestFiles.h"
 #include "viewer/Viewer.h"
 
@@ -15,21 +16,7 @@ namespace {
 
 using testing::Bytes;
 
-// Records every call the viewer makes on its window.
-class RecordingWindow : public ViewerWindow {
-public:
-    void setTitle(const std::string& title) override { calls.push_back("title " + title); }
-    void setCommandEnabled(int id, bool enabled) override {
-        calls.push_back((enabled ? "enable " : "gray ") + std::to_string(id));
-    }
-    void repaintNow() override { calls.push_back("repaint"); }
-    void quit(int status) override { calls.push_back("quit " + std::to_string(status)); }
-    void acceptDrops() override { calls.push_back("accept drops"); }
-
-    std::vector<std::string> take() { return std::exchange(calls, {}); }
-    std::vector<std::string> calls;
-};
-
+using testing::RecordingWindow;
 using Calls = std::vector<std::string>;
 
 Bytes redSprite() { return testing::makeBmp24(24, 24, [](int, int) { return 0xFF0000u; }); }

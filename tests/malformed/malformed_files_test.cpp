@@ -5,13 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <map>
 #include <sstream>
 #include <string>
 
 #include "packed/PackedFile.h"
 #include "tests/malformed/Cases.h"
 #include "tests/malformed/RasterSnapshot.h"
+#include "tests/support/RecordingWindow.h"
 #include "tests/support/TestFiles.h"
 #include "viewer/Viewer.h"
 
@@ -22,21 +22,6 @@
 
 namespace qel::testing {
 namespace {
-
-class RecordingWindow : public ViewerWindow {
-public:
-    void setTitle(const std::string& t) override { title = t; }
-    void setCommandEnabled(int id, bool enabled) override { commands[id] = enabled; }
-    void repaintNow() override { ++repaints; }
-    void quit(int status) override { quitStatus = status; }
-    void acceptDrops() override { acceptsDrops = true; }
-
-    std::string title;
-    std::map<int, bool> commands;
-    int repaints = 0;
-    int quitStatus = -1;
-    bool acceptsDrops = false;
-};
 
 // A viewer in a fresh working directory without a backdrop.
 class MalformedFiles : public ::testing::Test {
