@@ -53,14 +53,6 @@ std::optional<int> takeQuit() {
     return std::nullopt;
 }
 
-std::uint32_t clientPixel(HWND window, int x, int y) {
-    HDC dc = GetDC(window);
-    const COLORREF c = GetPixel(dc, x, y);
-    ReleaseDC(window, dc);
-    return (static_cast<std::uint32_t>(GetRValue(c)) << 16) | (static_cast<std::uint32_t>(GetGValue(c)) << 8) |
-           GetBValue(c);
-}
-
 std::string windowTitle(HWND window) {
     const int length = GetWindowTextLengthA(window);
     std::string title(static_cast<std::size_t>(length) + 1, '\0');

@@ -3,7 +3,6 @@
 
 #include <windows.h>
 
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,9 +20,6 @@ void pumpMessages();
 
 // Removes a posted quit request and returns its exit status, if there is one.
 std::optional<int> takeQuit();
-
-// The colour (0x00RRGGBB) at a client position of the window as drawn.
-std::uint32_t clientPixel(HWND window, int x, int y);
 
 std::string windowTitle(HWND window);
 
