@@ -32,10 +32,9 @@ Bytes zlibHeader(std::uint8_t cmf, std::uint8_t flagBits) {
     return {cmf, flg};
 }
 
-Bytes gzipped(const Bytes& payload) {
-    z_stream s;
-    std::memset(&s, 0, sizeof s);
-    if (deflateInit2(&s, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) return {};
+// Deflates payload in one call on a stream set up by the caller, and ends the
+// stream; empty when zlib fails.
+Bytes finishDeflate(z_stream& s, const Bytes& payload) {
     Bytes out(deflateBound(&s, static_cast<uLong>(payload.size())) + 32);
     s.next_in = const_cast<Bytef*>(payload.data());
     s.avail_in = static_cast<uInt>(payload.size());
@@ -45,6 +44,13 @@ Bytes gzipped(const Bytes& payload) {
     out.resize(s.total_out);
     deflateEnd(&s);
     return code == Z_STREAM_END ? out : Bytes{};
+}
+
+Bytes gzipped(const Bytes& payload) {
+    z_stream s;
+    std::memset(&s, 0, sizeof s);
+    if (deflateInit2(&s, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) return {};
+    return finishDeflate(s, payload);
 }
 
 Bytes concat(Bytes a, const Bytes& b) {
@@ -98,15 +104,7 @@ Bytes packedWithPresetDictionary(const Bytes& payload) {
     std::memset(&s, 0, sizeof s);
     if (deflateInit(&s, Z_BEST_COMPRESSION) != Z_OK) return {};
     deflateSetDictionary(&s, reinterpret_cast<const Bytef*>(kDictionary), 3);
-    Bytes out(deflateBound(&s, static_cast<uLong>(payload.size())) + 16);
-    s.next_in = const_cast<Bytef*>(payload.data());
-    s.avail_in = static_cast<uInt>(payload.size());
-    s.next_out = out.data();
-    s.avail_out = static_cast<uInt>(out.size());
-    const int code = deflate(&s, Z_FINISH);
-    out.resize(s.total_out);
-    deflateEnd(&s);
-    return code == Z_STREAM_END ? out : Bytes{};
+    return finishDeflate(s, payload);
 }
 
 Bytes pictureOfExactSize(std::size_t size) {
