@@ -1,5 +1,7 @@
-// The demo folder run.sh prepares: every sprite decodes to what it was drawn
-// from, at each bit depth, and the damaged file fails the way it is meant to.
+// The demo folder run.sh prepares. The decoder is tested on its own; these
+// tests check what the generator makes: sprites that come back as drawn at
+// the bit depth their names promise, a damaged file that fails as its note
+// says, and a folder written byte for byte.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -23,7 +25,6 @@ std::map<std::string, std::vector<std::uint8_t>> demoFilesByName() {
     return byName;
 }
 
-// Decodes a packed demo file; the sprite is left empty on failure.
 DecodeResult decode(const std::vector<std::uint8_t>& packed, Raster& sprite, std::string& diag) {
     std::ostringstream out;
     DecodeResult result = decodePackedBytes(packed.data(), packed.size(), sprite, out);
@@ -49,7 +50,7 @@ int worstChannelError(const Raster& sprite, std::uint32_t (*drawing)(int, int), 
     return worst;
 }
 
-TEST(DemoFiles, SpritesDecodeToTheirDrawingsAtEveryDepth) {
+TEST(DemoFiles, SpritesDecodeToTheirDrawingsAndTheBrokenFileDoesNot) {
     const auto files = demoFilesByName();
     struct Case {
         const char* name;
@@ -70,15 +71,17 @@ TEST(DemoFiles, SpritesDecodeToTheirDrawingsAtEveryDepth) {
         std::string diag;
         const DecodeResult result = decode(files.at(c.name), sprite, diag);
         ASSERT_EQ(result.outcome, DecodeOutcome::success) << diag;
-        EXPECT_LE(result.payload.size(), kMaxPayloadSize);
-        EXPECT_EQ(sprite.width(), kSpriteSize);
-        EXPECT_EQ(sprite.height(), kSpriteSize);
         ASSERT_GE(result.payload.size(), 30u);
         EXPECT_EQ(readLe16(&result.payload[28]), c.bitCount);  // the payload's own biBitCount
         int keyMisses = 0;
         EXPECT_LE(worstChannelError(sprite, c.drawing, keyMisses), c.tolerance);
         EXPECT_EQ(keyMisses, 0);
     }
+
+    ASSERT_EQ(files.count("broken.qel"), 1u);
+    Raster sprite;
+    std::string diag;
+    EXPECT_EQ(decode(files.at("broken.qel"), sprite, diag).outcome, DecodeOutcome::inflateFailure);
 }
 
 TEST(DemoFiles, DesignsHaveBothShapeAndTransparency) {
@@ -92,30 +95,17 @@ TEST(DemoFiles, DesignsHaveBothShapeAndTransparency) {
     }
 }
 
-TEST(DemoFiles, BrokenFileIsAnInflateError) {
-    const auto files = demoFilesByName();
-    ASSERT_EQ(files.count("broken.qel"), 1u);
-    Raster sprite;
-    std::string diag;
-    const DecodeResult result = decode(files.at("broken.qel"), sprite, diag);
-    EXPECT_EQ(result.outcome, DecodeOutcome::inflateFailure);
-    EXPECT_NE(diag.find("INFLATE ERROR"), std::string::npos);
-}
-
 TEST(DemoFiles, WrittenFolderHoldsBackdropAndFilesByteForByte) {
     testing::ScopedWorkDir work;
     std::ostringstream out, diag;
     ASSERT_TRUE(demo::writeDemoFiles("demo", out, diag)) << diag.str();
     EXPECT_TRUE(diag.str().empty());
 
+    // The backdrop covers the whole canvas.
     Raster backdrop;
     ASSERT_TRUE(backdrop.loadFromFile("demo/bg/bg.bmp"));
     EXPECT_EQ(backdrop.width(), kCanvasWidth);
     EXPECT_EQ(backdrop.height(), kCanvasHeight);
-    int wrong = 0;
-    for (int y = 0; y < kCanvasHeight; ++y)
-        for (int x = 0; x < kCanvasWidth; ++x) wrong += backdrop.pixelAt(x, y) != testing::sampleBackdropColour(x, y);
-    EXPECT_EQ(wrong, 0);
 
     for (const auto& [name, bytes] : demoFilesByName()) {
         EXPECT_EQ(testing::readFile("demo/" + name), bytes) << name;
