@@ -190,7 +190,7 @@ TEST_F(MainWindowTest, DropShowsTheFirstFileCrisplyRenamesAndExtracts) {
     EXPECT_EQ(testing::readFile("star.bmp"), starBmp);
 }
 
-TEST_F(MainWindowTest, OnlyDragsOfLocalFilesAreTaken) {
+TEST_F(MainWindowTest, OnlyDragsOfLocalPackedFilesAreTaken) {
     QMimeData text;
     text.setText(QString::fromStdString(work.file("star.qel")));
     EXPECT_FALSE(drop(text));
@@ -198,6 +198,9 @@ TEST_F(MainWindowTest, OnlyDragsOfLocalFilesAreTaken) {
     // for a remote first one.
     dropUrls({QUrl(QStringLiteral("https://example.com/star.qel"))});
     dropUrls({QUrl(QStringLiteral("https://example.com/ring.qel")), fileUrl("star.qel")});
+    // A local file whose name the viewer does not take changes nothing either.
+    testing::writeFile(work.file("picture.bmp"), starBmp);
+    dropUrls({fileUrl("picture.bmp")});
     EXPECT_EQ(window->windowTitle(), QStringLiteral("QelViewer"));
     EXPECT_FALSE(window->extractAction()->isEnabled());
     EXPECT_EQ(mismatches(grabCanvas(), sceneWith(nullptr)), 0);
