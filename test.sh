@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every target (Linux and Windows) and runs
 # every test: the native build, the same tests under ASan+UBSan, the Windows
-# build under Wine, the fuzz targets for a short budget, and valgrind.
+# build under Wine, the fuzz targets for a short budget, valgrind, and a
+# drop from another X client on both front ends.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/deps.sh
@@ -35,6 +36,11 @@ fi
 if [ -x scripts/valgrind.sh ]; then
   step "Unit tests under valgrind memcheck"
   bash scripts/valgrind.sh
+fi
+
+if [ -x scripts/check-desktop-drop.sh ]; then
+  step "Files dropped from another X client on both front ends"
+  bash scripts/check-desktop-drop.sh
 fi
 
 step "All tests passed"
