@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Manual check, outside the unit tests: a file dragged from another X client
-# onto the viewer's window shows at once, with its base name as the title.
+# A manual check, not a unit test (./test.sh runs it last): a file dragged
+# from another X client onto the viewer's window shows at once, with its
+# base name as the title.
 #
 # The unit tests hand the window a made-up drop message or event; here the
 # drop comes through a real X server from a separate drag source
