@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# A manual check, not a unit test (./test.sh runs it last): a file dragged
+# An end-to-end check, not a unit test (./test.sh runs it last): a file dragged
 # from another X client onto the viewer's window shows at once, with its
 # base name as the title.
 #
