@@ -7,7 +7,7 @@ QEL_RUN_PACKAGES=(cmake ninja-build g++ pkg-config zlib1g-dev qt6-base-dev libpn
 QEL_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686 libz-mingw-w64-dev wine wine32 xvfb xauth
   clang libclang-rt-14-dev valgrind python3
-  libx11-dev xdotool)
+  libx11-dev xdotool desktop-file-utils)
 
 qel_as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
