@@ -16,6 +16,7 @@
 #include "tools/Cli.h"
 #include "tools/FileList.h"
 #include "tools/FileWrite.h"
+#include "tools/PngReader.h"
 #include "tools/PngWriter.h"
 #include "viewer/Scene.h"
 #include "viewer/Viewer.h"
@@ -150,9 +151,18 @@ ItemReport describeOne(const FileItem& item) {
     return report;
 }
 
+// True when the name ends in ".png" in any case.
+bool endsWithPng(const std::string& path) {
+    if (path.size() < 4) return false;
+    std::string tail = path.substr(path.size() - 4);
+    for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return tail == ".png";
+}
+
 ItemReport packOne(const FileItem& item, const BatchSettings& settings) {
     if (!item.failure.empty()) return failure(item.path, item.failure);
-    const std::string outName = splitDroppedPath(item.path).baseName + ".qel";
+    const DroppedName name = splitDroppedPath(item.path);
+    const std::string outName = name.baseName + ".qel";
 
     std::vector<std::uint8_t> bmp;
     switch (readFileFast(item.path, kMaxBmpInput, bmp)) {
@@ -160,6 +170,13 @@ ItemReport packOne(const FileItem& item, const BatchSettings& settings) {
     case ReadStatus::cannotOpen: return failure(item.path, "cannot open");
     case ReadStatus::tooLarge: return failure(item.path, describeRefusal(PackRefusal::tooLarge));
     case ReadStatus::readError: return failure(item.path, "read error");
+    }
+    // A PNG by its name, so that a damaged one is reported as a PNG, or by
+    // its content whatever it is called.
+    if (endsWithPng(name.extension) || hasPngSignature(bmp.data(), bmp.size())) {
+        PngToBmpResult converted = pngToBmp(bmp.data(), bmp.size());
+        if (converted.outcome != PngToBmpOutcome::ok) return failure(item.path, converted.message);
+        bmp = std::move(converted.bmp);
     }
     const PackResult packed = packPicture(bmp.data(), bmp.size());
     if (packed.refusal != PackRefusal::none) return failure(item.path, describeRefusal(packed.refusal));
@@ -171,13 +188,6 @@ int runItems(const std::vector<FileItem>& items, const std::vector<std::string>&
     const bool ok = runBatch(
         keys, settings.jobs, [&](std::size_t i) { return work(items[i]); }, out, err, settings.showProgress);
     return ok ? kExitSuccess : kExitFailure;
-}
-
-bool endsWithPng(const std::string& path) {
-    if (path.size() < 4) return false;
-    std::string tail = path.substr(path.size() - 4);
-    for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return tail == ".png";
 }
 
 // Decodes the file as the viewer does; only a picture the viewer would show
@@ -243,7 +253,7 @@ int packFiles(const std::vector<std::string>& operands, const BatchSettings& set
     if (!openOutDir(outDir, settings, err)) return kExitFailure;
     BatchSettings batch = settings;
     batch.outDirFd = outDir.fd();
-    const std::vector<FileItem> items = expandOperands(operands, NameRule::bitmap, false);
+    const std::vector<FileItem> items = expandOperands(operands, NameRule::picture, false);
     return runItems(items, outputKeys(items, batch, ".qel"), batch,
                     [&](const FileItem& item) { return packOne(item, batch); }, out, err);
 }

@@ -21,14 +21,14 @@ bool equalsIgnoringCase(const std::string& a, const char* b) {
     return i == a.size() && b[i] == '\0';
 }
 
-const char* ruleNoun(NameRule rule) { return rule == NameRule::packed ? ".qel" : ".bmp"; }
+const char* ruleNoun(NameRule rule) { return rule == NameRule::packed ? ".qel" : ".bmp or .png"; }
 
 }  // namespace
 
 bool nameMatches(const std::string& path, NameRule rule) {
     const DroppedName name = splitDroppedPath(path);
     if (rule == NameRule::packed) return isPackedExtension(name.extension);
-    return equalsIgnoringCase(name.extension, ".bmp");
+    return equalsIgnoringCase(name.extension, ".bmp") || equalsIgnoringCase(name.extension, ".png");
 }
 
 std::string joinPath(const std::string& dir, const std::string& name) {

@@ -10,7 +10,7 @@ namespace qel {
 
 enum class NameRule {
     packed,  // names the viewer accepts: extension starting with ".qel"
-    bitmap,  // ".bmp" in any case, for packing
+    picture,  // ".bmp" or ".png" in any case, for packing
 };
 
 struct FileItem {

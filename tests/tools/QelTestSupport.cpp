@@ -67,4 +67,87 @@ bool readPng(const std::string& path, PngPixels& pixels) {
     return true;
 }
 
+namespace {
+
+void appendBytes(png_structp png, png_bytep data, png_size_t length) {
+    auto* out = static_cast<Bytes*>(png_get_io_ptr(png));
+    out->insert(out->end(), data, data + length);
+}
+
+int channelsOf(int colourType) {
+    switch (colourType) {
+    case PNG_COLOR_TYPE_GRAY_ALPHA: return 2;
+    case PNG_COLOR_TYPE_RGB: return 3;
+    case PNG_COLOR_TYPE_RGB_ALPHA: return 4;
+    default: return 1;
+    }
+}
+
+// Packs the samples into rows at the bit depth, high bits first.
+std::vector<Bytes> packedRows(const PngSpec& spec) {
+    const int channels = channelsOf(spec.colourType);
+    std::vector<Bytes> rows(static_cast<std::size_t>(spec.height));
+    std::size_t next = 0;
+    for (Bytes& row : rows) {
+        row.assign((static_cast<std::size_t>(spec.width * channels * spec.bitDepth) + 7) / 8, 0);
+        for (int i = 0; i < spec.width * channels; ++i) {
+            const unsigned value = spec.samples.at(next++);
+            if (spec.bitDepth == 16) {
+                row[2 * i] = static_cast<std::uint8_t>(value >> 8);
+                row[2 * i + 1] = static_cast<std::uint8_t>(value);
+            } else {
+                const int bit = i * spec.bitDepth;
+                row[bit / 8] |= static_cast<std::uint8_t>(value << (8 - spec.bitDepth - bit % 8));
+            }
+        }
+    }
+    return rows;
+}
+
+// Everything with a destructor lives in the caller: libpng may jump out of here.
+bool writePng(png_structp png, png_infop info, const PngSpec& spec, std::vector<png_color>& palette,
+              std::vector<png_bytep>& rows) {
+    if (setjmp(png_jmpbuf(png))) return false;
+    png_set_IHDR(png, info, static_cast<png_uint_32>(spec.width), static_cast<png_uint_32>(spec.height),
+                 spec.bitDepth, spec.colourType, spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (!palette.empty()) png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
+    if (!spec.paletteAlpha.empty()) {
+        png_set_tRNS(png, info, spec.paletteAlpha.data(), static_cast<int>(spec.paletteAlpha.size()), nullptr);
+    }
+    if (!spec.transparentValue.empty()) {
+        png_color_16 value{};
+        if (spec.transparentValue.size() == 1) {
+            value.gray = static_cast<png_uint_16>(spec.transparentValue[0]);
+        } else {
+            value.red = static_cast<png_uint_16>(spec.transparentValue[0]);
+            value.green = static_cast<png_uint_16>(spec.transparentValue[1]);
+            value.blue = static_cast<png_uint_16>(spec.transparentValue[2]);
+        }
+        png_set_tRNS(png, info, nullptr, 0, &value);
+    }
+    png_set_rows(png, info, rows.data());
+    png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
+    return true;
+}
+
+}  // namespace
+
+Bytes makePng(const PngSpec& spec) {
+    std::vector<Bytes> rows = packedRows(spec);
+    std::vector<png_bytep> pointers;
+    for (Bytes& row : rows) pointers.push_back(row.data());
+    std::vector<png_color> palette;
+    for (const std::uint32_t c : spec.palette) {
+        palette.push_back({static_cast<png_byte>(c >> 16), static_cast<png_byte>(c >> 8), static_cast<png_byte>(c)});
+    }
+    Bytes out;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_set_write_fn(png, &out, appendBytes, nullptr);
+    if (!writePng(png, info, spec, palette, pointers)) out.clear();
+    png_destroy_write_struct(&png, &info);
+    return out;
+}
+
 }  // namespace qel::testing

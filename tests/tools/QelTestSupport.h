@@ -41,4 +41,20 @@ struct PngPixels {
 // Reads a PNG file with libpng. False when libpng does not accept it.
 bool readPng(const std::string& path, PngPixels& pixels);
 
+// A PNG written by libpng in any colour type and bit depth. samples holds,
+// row by row from the top, each pixel's channel values at that bit depth (one
+// palette index, one grey, grey and alpha, RGB or RGBA).
+struct PngSpec {
+    int width = 0;
+    int height = 0;
+    int colourType = 0;  // PNG_COLOR_TYPE_*
+    int bitDepth = 8;
+    std::vector<unsigned> samples;
+    std::vector<std::uint32_t> palette;  // 0xRRGGBB, for palette pictures
+    std::vector<std::uint8_t> paletteAlpha;  // tRNS for a palette
+    std::vector<unsigned> transparentValue;  // tRNS for grey (one value) or RGB (three)
+    bool interlaced = false;
+};
+Bytes makePng(const PngSpec& spec);
+
 }  // namespace qel::testing

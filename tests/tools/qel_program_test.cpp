@@ -98,6 +98,33 @@ TEST(QelProgram, AWriteCutShortKeepsTheExistingFileWhole) {
     EXPECT_TRUE(fs::is_empty("out"));
 }
 
+// libpng writes nothing of its own: a broken PNG is one line of qel's, and a
+// damaged chunk that does not touch the pixels is no line at all.
+TEST(QelProgram, PackingPngsLeavesLibpngSilent) {
+    ScopedWorkDir dir;
+    PngSpec spec;
+    spec.width = 2;
+    spec.height = 1;
+    spec.colourType = 2;  // RGB
+    spec.samples = {1, 2, 3, 4, 5, 6};
+    const Bytes png = makePng(spec);
+    Bytes cut = png;
+    cut.resize(cut.size() - 20);
+    writeFile("cut.png", cut);
+    // A text chunk with a wrong checksum right after the header.
+    Bytes noted(png.begin(), png.begin() + 33);
+    const Bytes text = {0, 0, 0, 3, 't', 'E', 'X', 't', 'a', 0, 'b', 0xDE, 0xAD, 0xBE, 0xEF};
+    noted.insert(noted.end(), text.begin(), text.end());
+    noted.insert(noted.end(), png.begin() + 33, png.end());
+    writeFile("noted.png", noted);
+
+    const ProgramRun run = runProgram("pack cut.png noted.png");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "qel: cut.png: cannot decode PNG: the file ends early\n");
+    EXPECT_TRUE(fs::exists("noted.qel"));
+}
+
 TEST(QelProgram, TheThumbnailerEntrysCommandLineWorks) {
     ScopedWorkDir dir;
     writePacked("in put.qel", starBmp());
