@@ -7,6 +7,14 @@
 
 #include <png.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include "packed/PackedFile.h"
 #include "tools/Cli.h"
 
@@ -22,6 +30,121 @@ CliRun runCli(const std::vector<std::string>& args, unsigned jobs, bool errIsTer
     run.out = out.str();
     run.err = err.str();
     return run;
+}
+
+namespace {
+
+std::string takeFile(const char* name) {
+    const Bytes bytes = readFile(name);
+    std::error_code ignored;
+    std::filesystem::remove(name, ignored);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+#ifdef _WIN32
+std::wstring wide(const std::string& text) {
+    if (text.empty()) return std::wstring();
+    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], length);
+    return out;
+}
+
+// One argument quoted so that the program's command-line parser gives it
+// back unchanged: backslashes count only before a quote.
+void appendQuoted(std::wstring& line, const std::wstring& arg) {
+    line += L'"';
+    std::size_t backslashes = 0;
+    for (const wchar_t c : arg) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        line.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        line += c;
+    }
+    line.append(backslashes * 2, L'\\');
+    line += L'"';
+}
+
+// qel.exe beside the test program: the build puts both in one folder.
+std::wstring programPath() {
+    wchar_t self[32768];
+    const DWORD length = GetModuleFileNameW(nullptr, self, 32768);
+    std::wstring path(self, length);
+    return path.substr(0, path.find_last_of(L"\\/") + 1) + L"qel.exe";
+}
+
+HANDLE inheritable(const wchar_t* name, DWORD access, DWORD disposition) {
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, TRUE};
+    return CreateFileW(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, &attributes, disposition,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+#endif
+
+}  // namespace
+
+CliRun runProgram(const std::vector<std::string>& args) {
+    CliRun run;
+#ifdef _WIN32
+    const std::wstring program = programPath();
+    std::wstring line;
+    appendQuoted(line, program);
+    for (const std::string& arg : args) {
+        line += L' ';
+        appendQuoted(line, wide(arg));
+    }
+    HANDLE in = inheritable(L"NUL", GENERIC_READ, OPEN_EXISTING);
+    HANDLE out = inheritable(L"qel.out", GENERIC_WRITE, CREATE_ALWAYS);
+    HANDLE err = inheritable(L"qel.err", GENERIC_WRITE, CREATE_ALWAYS);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = in;
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    PROCESS_INFORMATION process{};
+    if (CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                       &startup, &process)) {
+        WaitForSingleObject(process.hProcess, INFINITE);
+        DWORD code = 0;
+        if (GetExitCodeProcess(process.hProcess, &code)) run.status = static_cast<int>(code);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    CloseHandle(in);
+    CloseHandle(out);
+    CloseHandle(err);
+#else
+    std::vector<char*> argv;
+    std::string program = QEL_PROGRAM;
+    std::vector<std::string> owned(args);
+    argv.push_back(&program[0]);
+    for (std::string& arg : owned) argv.push_back(&arg[0]);
+    argv.push_back(nullptr);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int in = ::open("/dev/null", O_RDONLY);
+        const int out = ::open("qel.out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = ::open("qel.err", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) _exit(127);
+        ::execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int raw = 0;
+    if (child > 0 && ::waitpid(child, &raw, 0) == child && WIFEXITED(raw)) run.status = WEXITSTATUS(raw);
+#endif
+    run.out = takeFile("qel.out");
+    run.err = takeFile("qel.err");
+    return run;
+}
+
+std::string native(std::string slashed) {
+#ifdef _WIN32
+    std::replace(slashed.begin(), slashed.end(), '/', '\\');
+#endif
+    return slashed;
 }
 
 Bytes starBmp() { return makeBmp24(24, 24, sampleSpriteColour); }

@@ -19,11 +19,21 @@ struct CliRun {
 // Runs qel in-process with the given worker count and terminal state.
 CliRun runCli(const std::vector<std::string>& args, unsigned jobs = 1, bool errIsTerminal = false);
 
+// Runs the qel program itself in the working directory, with standard input
+// empty and both output streams going to files (so not a terminal or a
+// console). args are UTF-8; on Windows they travel on the wide-character
+// command line. status is -1 when the program could not be run.
+CliRun runProgram(const std::vector<std::string>& args);
+
 // The sample star sprite as a 24x24 24-bit BMP.
 Bytes starBmp();
 // payload packed as a .qel file at zlib's best compression.
 Bytes packed(const Bytes& payload);
 void writePacked(const std::string& path, const Bytes& payload);
+
+// A path as qel joins a directory and a name: with '/' replaced by the
+// system's separator ('\\' on Windows).
+std::string native(std::string slashed);
 
 // The sorted names in a directory.
 std::vector<std::string> namesIn(const std::string& dir);

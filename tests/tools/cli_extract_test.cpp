@@ -107,7 +107,10 @@ TEST(QelExtract, AnExistingFileIsKeptWithoutForceAndReplacedWithIt) {
 TEST(QelExtract, ADanglingLinkCountsAsExisting) {
     ScopedWorkDir dir;
     writePacked("star.qel", starBmp());
-    fs::create_symlink("gone.bmp", "star.bmp");
+    std::error_code ec;
+    fs::create_symlink("gone.bmp", "star.bmp", ec);
+    // Windows lets only some users make links.
+    if (ec) GTEST_SKIP() << "cannot make a symbolic link here: " << ec.message();
     EXPECT_EQ(runCli({"extract", "star.qel"}).status, 1);
     EXPECT_TRUE(fs::is_symlink("star.bmp"));
     EXPECT_FALSE(fs::exists("gone.bmp"));
