@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # What the two Windows builds need, for scripts that build or run them
 # (test-win32.sh, check-desktop-drop.sh); sourced, run from the top folder.
 # Both come from the same sources:
@@ -10,6 +11,8 @@
 # when the host can, off never does (the 64-bit path on any host), on makes
 # it an error when it cannot.
 
+# The builds, in the order scripts build and run them.
+# shellcheck disable=SC2034
 QEL_WIN_ARCHES=(x86_64 i686)
 
 qel_win_build_dir() {
