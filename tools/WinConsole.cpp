@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 
 namespace qel {
@@ -35,6 +36,20 @@ std::size_t completePrefix(const char* data, std::size_t size) {
         return needed > back ? size - back : size;
     }
     return size;
+}
+
+// Leaves the reason for a failed write in errno, as a failed write on Linux
+// does, so that whoever reports it finds the same words on both systems.
+bool failWithErrno() {
+    switch (GetLastError()) {
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: errno = ENOSPC; break;
+    case ERROR_BROKEN_PIPE:
+    case ERROR_NO_DATA: errno = EPIPE; break;
+    case ERROR_INVALID_HANDLE: errno = EBADF; break;
+    default: errno = EIO; break;
+    }
+    return false;
 }
 
 }  // namespace
@@ -83,14 +98,17 @@ bool StandardHandleBuffer::drain(bool final) {
 
 bool StandardHandleBuffer::writeConsole(const char* data, std::size_t size) {
     const int length = MultiByteToWideChar(CP_UTF8, 0, data, static_cast<int>(size), nullptr, 0);
-    if (length <= 0) return false;
+    if (length <= 0) {
+        errno = EILSEQ;
+        return false;
+    }
     std::wstring wide(static_cast<std::size_t>(length), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, data, static_cast<int>(size), &wide[0], length);
     const wchar_t* next = wide.data();
     DWORD left = static_cast<DWORD>(wide.size());
     while (left > 0) {
         DWORD written = 0;
-        if (!WriteConsoleW(handle_, next, left, &written, nullptr) || written == 0) return false;
+        if (!WriteConsoleW(handle_, next, left, &written, nullptr) || written == 0) return failWithErrno();
         next += written;
         left -= written;
     }
@@ -101,7 +119,7 @@ bool StandardHandleBuffer::writeBytes(const char* data, std::size_t size) {
     while (size > 0) {
         DWORD written = 0;
         const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(size, INT_MAX));
-        if (!WriteFile(handle_, data, piece, &written, nullptr) || written == 0) return false;
+        if (!WriteFile(handle_, data, piece, &written, nullptr) || written == 0) return failWithErrno();
         data += written;
         size -= written;
     }

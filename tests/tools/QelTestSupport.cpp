@@ -105,7 +105,9 @@ CliRun runProgram(const std::vector<std::string>& args) {
     startup.hStdOutput = out;
     startup.hStdError = err;
     PROCESS_INFORMATION process{};
-    if (CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+    // Without a console of its own: its output goes only to the files, and no
+    // console host lingers holding them open after it ends.
+    if (CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr, nullptr,
                        &startup, &process)) {
         WaitForSingleObject(process.hProcess, INFINITE);
         DWORD code = 0;

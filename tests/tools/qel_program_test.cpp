@@ -69,7 +69,7 @@ TEST(QelProgram, NoProgressLineWhenStandardErrorIsNotATerminal) {
     const ProgramRun run = runProgram("extract many");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "qel: " + native("many/zz.qel") + ": inflate error -3\n");
-    EXPECT_EQ(namesIn(".").size(), 61u);  // 60 extracted files and the folder
+    EXPECT_EQ(namesIn(".").size(), 61u) << ::testing::PrintToString(namesIn("."));  // 60 extracted files and the folder
 }
 
 // libpng writes nothing of its own: a broken PNG is one line of qel's, and a
