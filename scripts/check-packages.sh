@@ -2,11 +2,13 @@
 # Makes the packages people install and checks what is in them:
 #   build/qelviewer_<version>_<arch>.deb        from the Linux build in build/
 #   build-win32/QelViewer-<version>-win32.zip   from the i686 Windows build
-#   build-win64/QelViewer-<version>-win64.zip   from the x86-64 Windows build, where there is one
-# Run by test.sh after the builds; each build folder must be configured.
-# Usage: scripts/check-packages.sh [BUILD_DIR [WINDOWS_BUILD_DIR...]]
+#   build-win64/QelViewer-<version>-win64.zip   from the x86-64 Windows build, where it is configured
+# (the Windows folders as scripts/windows-builds.sh names them). Run by test.sh
+# after the builds.
+# Usage: scripts/check-packages.sh [LINUX_BUILD_DIR [WINDOWS_BUILD_DIR...]]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/windows-builds.sh
 
 linux_build=${1:-build}
 if [ $# -gt 1 ]; then
@@ -14,12 +16,14 @@ if [ $# -gt 1 ]; then
 else
   # The i686 build always (scripts/test-win32.sh configures it); the x86-64
   # one where it has been configured.
-  if [ ! -f build-win32/CMakeCache.txt ]; then
-    echo "check-packages: build-win32 is not configured; run scripts/test-win32.sh first" >&2
+  win32=$(qel_win_build_dir i686)
+  win64=$(qel_win_build_dir x86_64)
+  if [ ! -f "$win32/CMakeCache.txt" ]; then
+    echo "check-packages: $win32 is not configured; run scripts/test-win32.sh first" >&2
     exit 1
   fi
-  windows_builds=(build-win32)
-  [ -f build-win64/CMakeCache.txt ] && windows_builds+=(build-win64)
+  windows_builds=("$win32")
+  [ -f "$win64/CMakeCache.txt" ] && windows_builds+=("$win64")
 fi
 
 failures=0
