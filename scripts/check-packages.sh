@@ -146,8 +146,9 @@ for dir in "${windows_builds[@]}"; do
     [ -f "$file" ] || continue
     lines=$(wc -l < "$file")
     crlf=$(grep -c $'\r$' "$file" || true)
-    [ "$lines" -gt 0 ] && [ "$crlf" = "$lines" ] ||
+    if [ "$lines" -eq 0 ] || [ "$crlf" != "$lines" ]; then
       fail "$text in $zip: $crlf of $lines lines end in CRLF"
+    fi
   done
   grep -q "QelViewer $zversion for Windows" "$out/$top/README.txt" ||
     fail "README.txt in $zip does not name version $zversion"
