@@ -49,12 +49,6 @@ PageLineBuffer::int_type PageLineBuffer::overflow(int_type c) {
     return c;
 }
 
-int PageLineBuffer::sync() {
-    // A flush without a line end still shows what was written so far.
-    if (!line_.empty()) emitLine();
-    return 0;
-}
-
 void PageLineBuffer::emitLine() {
     pageDiagnostic(line_.c_str());
     line_.clear();

@@ -16,11 +16,11 @@
 namespace qel::web {
 
 // A stream buffer that hands each complete line written to it to the page,
-// which shows it in the status line and on the console.
+// which shows it in the status line and on the console. The core flushes
+// after every insertion, also in mid-line, so flushing sends nothing.
 class PageLineBuffer : public std::streambuf {
 protected:
     int_type overflow(int_type c) override;
-    int sync() override;
 
 private:
     void emitLine();
