@@ -20,6 +20,12 @@ cd "$(dirname "$0")/.."
 build=${QEL_BUILD_DIR:-build}
 webbuild=${QEL_WEB_BUILD_DIR:-build-web}
 
+# The test's DevTools client uses Node's own WebSocket (Node 20.10 and later).
+if ! node --experimental-websocket -e 'process.exit(typeof WebSocket === "function" ? 0 : 1)' 2>/dev/null; then
+  echo "test-web.sh: needs Node 20.10 or later (WebSocket); found $(node --version 2>&1)" >&2
+  exit 1
+fi
+
 cmake -S . -B "$build" -G Ninja -DQEL_BUILD_TESTS=ON >/dev/null
 cmake --build "$build" -j "$(nproc)" --target qel qel_web_expectations
 QEL_WEB_BUILD_DIR=$webbuild scripts/build-web.sh
