@@ -237,6 +237,9 @@ int main(int argc, char* argv[]) {
     const std::string huge = put(files, "huge.qel", starBytes);
     fs::resize_file(huge, std::uintmax_t{1} << 30);
     hostile.push_back(huge);
+    // A folder with a packed file's name: nothing the browser can read.
+    fs::create_directories(files / "folder.qel");
+    hostile.push_back((files / "folder.qel").string());
 
     // Extracted files land in a scratch working directory, as on the desktop.
     const qel::testing::ScopedWorkDir work;

@@ -59,6 +59,7 @@
       const context = canvas.getContext('2d');
       context.putImageData(new ImageData(new Uint8ClampedArray(rgba.buffer), width, height), 0, 0);
       if (!firstFrameDrawn) {
+        // How long the page takes to show something, for whoever measures it.
         firstFrameDrawn = true;
         performance.mark('qel-first-frame');
       }
@@ -108,12 +109,19 @@
       console.warn(`${file.name}: ${error}`);
     }
     if (!ended) module.ccall('qel_web_drop', null, ['string'], [path]);
-    document.documentElement.dataset.dropsHandled = String(++dropsHandled);
   }
 
+  // Every drop is counted once dealt with, taken or not, so that a script
+  // driving the page knows when to look at the result.
   function takeFile(file) {
-    if (!file || !acceptingDrops || ended) return;
-    queue = queue.then(() => openFile(file));
+    queue = queue.then(async () => {
+      try {
+        if (file && acceptingDrops && !ended) await openFile(file);
+      } catch (error) {
+        console.error(error);  // and the next drop is still taken
+      }
+      document.documentElement.dataset.dropsHandled = String(++dropsHandled);
+    });
   }
 
   const carriesFiles = (event) =>
