@@ -2,8 +2,9 @@
 # Installs what is missing, builds every target (Linux and Windows) and runs
 # every test: the native build, the same tests under ASan+UBSan, the Windows
 # builds (i686 and x86-64) under Wine, the Debian package and the Windows
-# zips, the fuzz targets for a short budget, valgrind, and a drop from another
-# X client on both front ends.
+# zips, the web page under Node and in headless Chromium, the fuzz targets for
+# a short budget, valgrind, and a drop from another X client on both front
+# ends.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/deps.sh
@@ -31,6 +32,9 @@ bash scripts/test-win32.sh
 
 step "Packages: the Debian package and the Windows zips"
 bash scripts/check-packages.sh
+
+step "The web page: unit tests under Node, the page in headless Chromium"
+bash scripts/test-web.sh
 
 if [ -x scripts/fuzz.sh ]; then
   step "Fuzz targets, short run"
