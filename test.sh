@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every target (Linux and Windows) and runs
 # every test: the native build, the same tests under ASan+UBSan, the Windows
-# builds (i686 and x86-64) under Wine, the fuzz targets for a short budget,
-# valgrind, and a drop from another X client on both front ends.
+# builds (i686 and x86-64) under Wine, the Debian package and the Windows
+# zips, the web page under Node and in headless Chromium, the fuzz targets for
+# a short budget, valgrind, and a drop from another X client on both front
+# ends.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/deps.sh
@@ -27,6 +29,12 @@ QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=
 
 step "Windows builds (x86-64, i686) and tests under Wine"
 bash scripts/test-win32.sh
+
+step "Packages: the Debian package and the Windows zips"
+bash scripts/check-packages.sh
+
+step "The web page: unit tests under Node, the page in headless Chromium"
+bash scripts/test-web.sh
 
 if [ -x scripts/fuzz.sh ]; then
   step "Fuzz targets, short run"

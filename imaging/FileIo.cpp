@@ -8,6 +8,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <sys/stat.h>
 #endif
 
 namespace qel {
@@ -41,6 +43,13 @@ std::string temporaryNameFor(const std::string& path) {
 ReadStatus readWholeFile(const std::string& path, std::uint64_t maxSize, std::vector<std::uint8_t>& out) {
     FilePtr file(std::fopen(path.c_str(), "rb"));
     if (!file) return ReadStatus::cannotOpen;
+#ifndef _WIN32
+    // A directory opens on POSIX systems; whether seeking it then fails or
+    // finds it empty depends on the file system (an in-memory one finds it
+    // empty), so ask what it is.
+    struct stat info {};
+    if (fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode)) return ReadStatus::cannotOpen;
+#endif
     if (std::fseek(file.get(), 0, SEEK_END) != 0) return ReadStatus::cannotOpen;
     const long end = std::ftell(file.get());
     // A directory opens on some systems but has no size to read.
