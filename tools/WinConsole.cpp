@@ -81,12 +81,12 @@ int StandardHandleBuffer::sync() { return drain(false) ? 0 : -1; }
 bool StandardHandleBuffer::drain(bool final) {
     const std::size_t pending = static_cast<std::size_t>(pptr() - pbase());
     const std::size_t ready = final || !console_ ? pending : completePrefix(pbase(), pending);
-    bool ok = !failed_;
+    bool ok = error_ == 0;
     if (ok && ready > 0) ok = console_ ? writeConsole(pbase(), ready) : writeBytes(pbase(), ready);
     if (!ok) {
         // Once a write has failed, later text is dropped rather than written
         // out of order; the stream reports the failure.
-        failed_ = true;
+        if (error_ == 0) error_ = errno != 0 ? errno : EIO;
         setp(buffer_, buffer_ + sizeof buffer_);
         return false;
     }

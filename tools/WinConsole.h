@@ -31,6 +31,8 @@ public:
     StandardHandleBuffer& operator=(const StandardHandleBuffer&) = delete;
 
     bool isConsole() const { return console_; }
+    // Why a write failed, as an errno value; 0 while none has.
+    int error() const { return error_; }
 
 protected:
     int overflow(int c) override;
@@ -44,7 +46,7 @@ private:
 
     void* handle_;
     bool console_ = false;
-    bool failed_ = false;
+    int error_ = 0;
     char buffer_[4096];
 };
 
@@ -52,6 +54,7 @@ class StandardHandleStream : public std::ostream {
 public:
     explicit StandardHandleStream(unsigned long which) : std::ostream(nullptr), buffer_(which) { rdbuf(&buffer_); }
     bool isConsole() const { return buffer_.isConsole(); }
+    int error() const { return buffer_.error(); }
 
 private:
     StandardHandleBuffer buffer_;

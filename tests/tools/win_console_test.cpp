@@ -64,6 +64,7 @@ TEST(WinConsole, AFailedWriteFailsTheStream) {
         StandardHandleStream err(STD_ERROR_HANDLE);
         err << "qel: a line\n" << std::flush;
         EXPECT_TRUE(err.bad());
+        EXPECT_NE(err.error(), 0);
     }
     CloseHandle(file);
 }
