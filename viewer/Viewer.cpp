@@ -101,7 +101,7 @@ void Viewer::extract() {
     if (!extractEnabled_ || !scene_.document.baseName || !scene_.document.payload) return;
     const std::string outputName = *scene_.document.baseName + ".bmp";
     const std::vector<std::uint8_t>& payload = *scene_.document.payload;
-    if (!writeFileAtomically(outputName, payload.data(), payload.size())) {
+    if (publishFile(outputName, payload.data(), payload.size(), true).outcome != WriteOutcome::written) {
         diag_ << "cant create " << outputName << "\n" << std::flush;
     }
 }

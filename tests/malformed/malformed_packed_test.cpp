@@ -5,6 +5,7 @@
 #include <sstream>
 #include <string>
 
+#include "imaging/FileIo.h"
 #include "imaging/Raster.h"
 #include "packed/PackedFile.h"
 #include "tests/malformed/Cases.h"
@@ -160,6 +161,114 @@ TEST(MalformedPacked, SoundStreamsOfEveryKindDecode) {
     expectSuccess(hostilePacked("stored-sprite"), sampleSprite24());
     expectSuccess(hostilePacked("sprite8"), sampleSprite8());
     expectSuccess(hostilePacked("sprite16"), sampleSprite16());
+}
+
+// What one decoding gives, all of it, for comparing ways of decoding.
+struct Everything {
+    Decoded decoded;
+    RasterSnapshot sprite;
+};
+
+template <typename Decode>
+Everything decodeAll(Decode decodeInto) {
+    Raster sprite;
+    makePlaceholderSprite(sprite);
+    const RasterSnapshot before(sprite);
+    std::ostringstream diag;
+    Decoded d;
+    d.result = decodeInto(sprite, diag);
+    d.diag = diag.str();
+    d.spriteUnchanged = RasterSnapshot(sprite) == before;
+    return Everything{d, RasterSnapshot(sprite)};
+}
+
+void expectSame(const Everything& a, const Everything& b) {
+    EXPECT_EQ(a.decoded.result.outcome, b.decoded.result.outcome);
+    EXPECT_EQ(a.decoded.result.zlibCode, b.decoded.result.zlibCode);
+    EXPECT_EQ(a.decoded.result.hasPayload, b.decoded.result.hasPayload);
+    EXPECT_EQ(a.decoded.result.payload, b.decoded.result.payload);
+    EXPECT_EQ(a.decoded.diag, b.decoded.diag);
+    EXPECT_TRUE(a.sprite == b.sprite);
+}
+
+TEST(MalformedPacked, EveryStreamDecodesAlikeInPiecesOfAnySizeAndOnAReusedState) {
+    // Each piece boundary stops inflate in another place; none may change a
+    // thing. One decoder goes through every case in turn, as a worker does.
+    PackedDecoder reused;
+    for (const NamedInput& input : hostilePackedFiles()) {
+        // A stream of a few bytes that loads a 48 MiB picture: slow to
+        // compare, and nothing for piece boundaries to find.
+        if (input.name == "payload-max-pixels-bits1") continue;
+        SCOPED_TRACE(input.name);
+        const Bytes& bytes = input.bytes;
+        const Everything whole = decodeAll([&](Raster& sprite, std::ostream& diag) {
+            return decodePackedBytes(bytes.data(), bytes.size(), sprite, diag);
+        });
+        for (const std::size_t piece : {1, 2, 5, 64, 1000}) {
+            SCOPED_TRACE(piece);
+            expectSame(whole, decodeAll([&](Raster& sprite, std::ostream& diag) {
+                MemorySource source(bytes.data(), bytes.size(), piece);
+                return decodePackedSource(source, sprite, diag);
+            }));
+        }
+        expectSame(whole, decodeAll([&](Raster& sprite, std::ostream& diag) {
+            MemorySource source(bytes.data(), bytes.size(), 3);
+            return reused.decode(source, sprite, diag);
+        }));
+    }
+}
+
+// A source that counts what it hands out.
+class CountingSource final : public ByteSource {
+public:
+    CountingSource(const Bytes& bytes, std::size_t piece) : inner_(bytes.data(), bytes.size(), piece) {}
+    bool read(std::uint8_t* buffer, std::size_t capacity, std::size_t& count) override {
+        const bool ok = inner_.read(buffer, capacity, count);
+        handedOut += count;
+        ++reads;
+        return ok;
+    }
+    std::size_t handedOut = 0;
+    int reads = 0;
+
+private:
+    MemorySource inner_;
+};
+
+TEST(MalformedPacked, ReadingStopsWhereTheOutcomeIsDecided) {
+    // A sound stream followed by a mebibyte: nothing after the stream's end
+    // is asked for.
+    Bytes file = hostilePacked("sprite8");
+    const std::size_t streamSize = file.size();
+    file.resize(streamSize + (1u << 20), 0xA5);
+    CountingSource sound(file, 100);
+    Raster sprite;
+    std::ostringstream diag;
+    EXPECT_EQ(decodePackedSource(sound, sprite, diag).outcome, DecodeOutcome::success);
+    EXPECT_LT(sound.handedOut, streamSize + 100);
+
+    // A payload over the limit: reading stops once the full buffer stops
+    // inflate, long before the stream's end.
+    const Bytes zeros(1u << 20, 0);
+    Bytes big = packBytes(zeros.data(), zeros.size(), 9);
+    CountingSource tooBig(big, 16);
+    EXPECT_EQ(decodePackedSource(tooBig, sprite, diag).zlibCode, -5);
+    EXPECT_LT(tooBig.handedOut, 64u);
+    EXPECT_GT(big.size(), 1000u);
+
+    // A read that fails is a file that cannot be read: no diagnostic.
+    class FailingSource final : public ByteSource {
+    public:
+        bool read(std::uint8_t*, std::size_t, std::size_t& count) override {
+            count = 0;
+            return false;
+        }
+    } failing;
+    std::ostringstream quiet;
+    const DecodeResult failed = decodePackedSource(failing, sprite, quiet);
+    EXPECT_EQ(failed.outcome, DecodeOutcome::openFailure);
+    EXPECT_FALSE(failed.hasPayload);
+    EXPECT_EQ(quiet.str(), "");
 }
 
 }  // namespace
