@@ -110,18 +110,15 @@ TEST(DroppedPath, SplitsDriveDirectoriesAndExtension) {
     EXPECT_FALSE(isPackedExtension(""));
 }
 
-TEST(DroppedPath, DoubleByteCharactersAreSteppedOverWhole) {
-    // 0x95 0x5C is one character of a double-byte code page whose second
-    // byte is a backslash; 0x81 0x2E likewise ends in a dot.
-    const auto isLead = [](unsigned char c) { return c >= 0x81 && c <= 0x9F; };
-    const std::string path = std::string("C:\\d\\a\x95\\b") + ".qel";
-    EXPECT_EQ(splitDroppedPath(path, isLead).baseName, "a\x95\\b");
-    EXPECT_EQ(splitDroppedPath(path).baseName, "b");
-    const std::string dotted = std::string("name\x81.q");
-    EXPECT_EQ(splitDroppedPath(dotted, isLead).extension, "");
-    EXPECT_EQ(splitDroppedPath(dotted).extension, ".q");
-    // A lead byte at the very end has no second byte to step over.
-    EXPECT_EQ(splitDroppedPath("x\x81", isLead).baseName, "x\x81");
+TEST(DroppedPath, Utf8NamesAreSplitOnWholeCharacters) {
+    // Paths reach the core in UTF-8, whose multibyte characters never hold a
+    // byte that could be taken for a separator or a dot.
+    const std::string star = "\xe6\x98\x9f";  // U+661F
+    EXPECT_EQ(splitDroppedPath("C:\\\xe5\x9b\xb3\\" + star + ".qel").baseName, star);
+    EXPECT_EQ(splitDroppedPath("/home/u/\xc3\xa9toile filante.qel").baseName, "\xc3\xa9toile filante");
+    const DroppedName mixed = splitDroppedPath("/d/" + star + "." + star + ".qel");
+    EXPECT_EQ(mixed.baseName, star + "." + star);
+    EXPECT_EQ(mixed.extension, ".qel");
 }
 
 TEST_F(ViewerFlow, AFailedInflateKeepsTheOldPictureAndGraysExtract) {

@@ -7,16 +7,14 @@
 
 namespace qel {
 
-DroppedName splitDroppedPath(const std::string& path, LeadBytePredicate isLeadByte) {
+DroppedName splitDroppedPath(const std::string& path) {
     std::size_t nameStart = 0;
     if (path.size() >= 2 && path[1] == ':') nameStart = 2;  // drive letter
     std::size_t lastDot = std::string::npos;
+    // Every byte of a UTF-8 multibyte character is 0x80 or above, so a byte
+    // test is a character test for the ASCII separators and the dot.
     for (std::size_t i = nameStart; i < path.size(); ++i) {
-        const auto c = static_cast<unsigned char>(path[i]);
-        if (isLeadByte && isLeadByte(c) && i + 1 < path.size()) {
-            ++i;  // step over the whole double-byte character
-            continue;
-        }
+        const char c = path[i];
         if (c == '\\' || c == '/') {
             nameStart = i + 1;
             lastDot = std::string::npos;
@@ -54,7 +52,7 @@ void Viewer::setExtractEnabled(bool enabled) {
 }
 
 int Viewer::onDropFiles(const std::string& path) {
-    const DroppedName name = splitDroppedPath(path, isLeadByte_);
+    const DroppedName name = splitDroppedPath(path);
     if (!isPackedExtension(name.extension)) return 0;
 
     scene_.document.baseName = name.baseName;

@@ -3,10 +3,11 @@
  * the document and acts on its window only through ViewerWindow. A front end
  * turns its platform's events into these calls and draws scene().canvas.
  *
- * Dropping a file: the first dropped path is split into directory, base name
- * and extension (a leading "X:" drive, everything up to the last '\' or '/',
- * the extension from the last '.'); only files whose extension starts with
- * ".qel" (case-sensitive) are taken. The base name becomes the title, the file
+ * Dropping a file: the first dropped path, in UTF-8, is split into
+ * directory, base name and extension (a leading "X:" drive, everything up to
+ * the last '\' or '/', the extension from the last '.'; no byte of a UTF-8
+ * multibyte character can be taken for one of those); only files whose
+ * extension starts with ".qel" (case-sensitive) are taken. The base name becomes the title, the file
  * is decoded into the sprite, and the outcome decides the rest:
  *
  *   outcome                  payload    sprite     "Extract(BMP)"
@@ -30,16 +31,12 @@
 
 namespace qel {
 
-// Tells whether a byte starts a double-byte character of the path's code
-// page, so that its second byte is never taken for a separator or a dot.
-using LeadBytePredicate = bool (*)(unsigned char);
-
 struct DroppedName {
     std::string baseName;   // the file name without directory and extension
     std::string extension;  // from the last dot on, dot included; empty without one
 };
 
-DroppedName splitDroppedPath(const std::string& path, LeadBytePredicate isLeadByte = nullptr);
+DroppedName splitDroppedPath(const std::string& path);
 // True when the extension's first four characters are exactly ".qel".
 bool isPackedExtension(const std::string& extension);
 
@@ -49,8 +46,6 @@ public:
     Viewer(ViewerWindow& window, std::ostream& diag);
     Viewer(const Viewer&) = delete;
     Viewer& operator=(const Viewer&) = delete;
-
-    void setLeadBytePredicate(LeadBytePredicate isLeadByte) { isLeadByte_ = isLeadByte; }
 
     // Sets up the scene, accepts drops and grays "Extract(BMP)".
     void initScene(const std::string& backdropPath = kBackdropPath);
@@ -76,7 +71,6 @@ private:
 
     ViewerWindow& window_;
     std::ostream& diag_;
-    LeadBytePredicate isLeadByte_ = nullptr;
     Scene scene_;
     bool extractEnabled_ = false;
 };
