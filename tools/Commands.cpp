@@ -114,7 +114,8 @@ ItemReport extractOne(const FileItem& item, const BatchSettings& settings) {
 
     if (result.outcome != DecodeOutcome::success) return failure(item.path, describeOutcome(result));
     std::vector<std::uint8_t> png;
-    if (!encodePng(keyedPngImage(sprite, 1), png)) return failure(item.path, "cannot encode PNG");
+    std::string why;
+    if (!encodePng(keyedPngImage(sprite, 1), png, &why)) return failure(item.path, "cannot encode PNG: " + why);
     return writeResult(item.path, settings, outName, png);
 }
 
@@ -159,10 +160,18 @@ ItemReport packOne(const FileItem& item, const BatchSettings& settings) {
     return writeResult(item.path, settings, outName, packed.packed);
 }
 
+// reportOnOutput: the command reports every file in a line of its own on
+// the output stream (info), so a file that failed unexpectedly does too.
 int runItems(const std::vector<FileItem>& items, const std::vector<std::string>& keys, const BatchSettings& settings,
-             const std::function<ItemReport(const FileItem&)>& work, std::ostream& out, std::ostream& err) {
-    const bool ok = runBatch(
-        keys, settings.jobs, [&](std::size_t i) { return work(items[i]); }, out, err, settings.showProgress);
+             const std::function<ItemReport(const FileItem&)>& work, bool reportOnOutput, std::ostream& out,
+             std::ostream& err) {
+    const auto failed = [&](std::size_t i, const std::string& why) {
+        ItemReport report = failure(items[i].path, why);
+        if (reportOnOutput) std::swap(report.outLine, report.errLine);
+        return report;
+    };
+    const bool ok = runBatch(keys, settings.jobs, [&](std::size_t i) { return work(items[i]); }, failed,
+                             BatchStreams{out, err, settings.showProgress, settings.outIsTerminal});
     return ok ? kExitSuccess : kExitFailure;
 }
 
@@ -198,10 +207,12 @@ bool loadBackdrop(const std::string& path, Raster& backdrop, std::ostream& err) 
     return false;
 }
 
+// bytes empty: encoding failed, for the reason why.
 int writeSingle(const std::string& path, const std::string& outPath, const std::vector<std::uint8_t>& bytes,
-                std::ostream& err) {
+                const std::string& why, std::ostream& err) {
     if (bytes.empty()) {
-        err << "qel: " << path << ": cannot encode " << outPath << '\n' << std::flush;
+        err << "qel: " << path << ": cannot encode " << outPath << (why.empty() ? "" : ": ") << why << '\n'
+            << std::flush;
         return kExitFailure;
     }
     const WriteResult written = publishFile(outPath, bytes.data(), bytes.size(), true);
@@ -220,14 +231,14 @@ int extractFiles(const std::vector<std::string>& operands, const BatchSettings& 
     batch.output = &outDir;
     const std::vector<FileItem> items = expandOperands(operands, NameRule::packed, true);
     return runItems(items, outputKeys(items, batch, batch.png ? ".png" : ".bmp"), batch,
-                    [&](const FileItem& item) { return extractOne(item, batch); }, out, err);
+                    [&](const FileItem& item) { return extractOne(item, batch); }, false, out, err);
 }
 
 int describeFiles(const std::vector<std::string>& operands, const BatchSettings& settings, std::ostream& out,
                   std::ostream& err) {
     const std::vector<FileItem> items = expandOperands(operands, NameRule::packed, true);
     const std::vector<std::string> independent(items.size());
-    return runItems(items, independent, settings, describeOne, out, err);
+    return runItems(items, independent, settings, describeOne, true, out, err);
 }
 
 int packFiles(const std::vector<std::string>& operands, const BatchSettings& settings, std::ostream& out,
@@ -238,7 +249,7 @@ int packFiles(const std::vector<std::string>& operands, const BatchSettings& set
     batch.output = &outDir;
     const std::vector<FileItem> items = expandOperands(operands, NameRule::bitmap, false);
     return runItems(items, outputKeys(items, batch, ".qel"), batch,
-                    [&](const FileItem& item) { return packOne(item, batch); }, out, err);
+                    [&](const FileItem& item) { return packOne(item, batch); }, false, out, err);
 }
 
 int renderFile(const std::string& path, const std::string& backdropPath, const std::string& outPath,
@@ -252,12 +263,13 @@ int renderFile(const std::string& path, const std::string& backdropPath, const s
     scene.composeScene();
 
     std::vector<std::uint8_t> bytes;
+    std::string why;
     if (endsWithPng(outPath)) {
-        encodePng(opaquePngImage(scene.canvas), bytes);
+        encodePng(opaquePngImage(scene.canvas), bytes, &why);
     } else {
         bytes = scene.canvas.encodeBmp();
     }
-    return writeSingle(path, outPath, bytes, err);
+    return writeSingle(path, outPath, bytes, why, err);
 }
 
 int thumbnailFactor(int width, int height, int size) {
@@ -270,8 +282,9 @@ int thumbnailFile(const std::string& path, int size, const std::string& outPath,
     Raster sprite;
     if (!decodeShownPicture(path, sprite, err)) return kExitFailure;
     std::vector<std::uint8_t> bytes;
-    encodePng(keyedPngImage(sprite, thumbnailFactor(sprite.width(), sprite.height(), size)), bytes);
-    return writeSingle(path, outPath, bytes, err);
+    std::string why;
+    encodePng(keyedPngImage(sprite, thumbnailFactor(sprite.width(), sprite.height(), size)), bytes, &why);
+    return writeSingle(path, outPath, bytes, why, err);
 }
 
 }  // namespace qel

@@ -15,7 +15,8 @@ struct BatchSettings {
     bool force = false;  // replace existing output files
     bool png = false;    // extract: write "<base name>.png" instead of the payload
     unsigned jobs = 1;
-    bool showProgress = false;
+    bool showProgress = false;  // the error stream is a terminal
+    bool outIsTerminal = false;
     const OutputDirectory* output = nullptr;  // the output directory, set by the command itself
 };
 
