@@ -6,7 +6,8 @@
 //   qel_fuzz_seeds OUTPUT_DIR
 //
 // makes OUTPUT_DIR/<target>/<case> for the targets bmp_reader,
-// packed_decoder, packed_payload, dropped_path and pack_round_trip.
+// packed_decoder, packed_streaming, packed_payload, dropped_path and
+// pack_round_trip.
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -91,6 +92,8 @@ int main(int argc, char** argv) {
     const bool ok = writeAll(out / "bmp_reader", sound, "sound-") && writeAll(out / "bmp_reader", hostile, "hostile-") &&
                     writeAll(out / "packed_decoder", qel::testing::hostilePackedFiles(), "stream-") &&
                     writeAll(out / "packed_decoder", packedPictures, "packed-") &&
+                    writeAll(out / "packed_streaming", qel::testing::hostilePackedFiles(), "stream-") &&
+                    writeAll(out / "packed_streaming", packedPictures, "packed-") &&
                     writeAll(out / "packed_payload", sound, "sound-") &&
                     writeAll(out / "packed_payload", hostile, "hostile-") &&
                     writeAll(out / "dropped_path", droppedPaths()) &&

@@ -119,6 +119,15 @@ TEST(MalformedPacked, PayloadOfExactlyTheLimitDecodes) {
     expectSuccess(hostilePacked("payload-exactly-2048"), pictureOfExactSize(kMaxPayloadSize));
 }
 
+TEST(MalformedPacked, InputWithoutOutputIsTakenAlsoWhenTheBufferIsFull) {
+    // Empty blocks before the data, or after a payload that fills the
+    // buffer: the stream still ends, and decodes as a whole.
+    expectSuccess(hostilePacked("empty-blocks-before"), sampleSprite24());
+    expectSuccess(hostilePacked("empty-blocks-after-a-full-buffer"), pictureOfExactSize(kMaxPayloadSize));
+    EXPECT_GT(hostilePacked("empty-blocks-after-a-full-buffer").size(), 3000u);
+    expectInflateError("empty-blocks-after-2049", -5);
+}
+
 TEST(MalformedPacked, PresetDictionaryGivesAnEmptyPayloadThatIsNotAPicture) {
     const Bytes packed = hostilePacked("preset-dictionary");
     ASSERT_GE(packed.size(), 2u);
