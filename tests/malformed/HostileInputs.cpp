@@ -205,7 +205,7 @@ std::vector<NamedInput> hostilePackedFiles() {
     const Bytes s24 = sampleSprite24();
     const Bytes good = packed(s24);
     Bytes badCheck = good;
-    badCheck.back() ^= 0x01;
+    if (!badCheck.empty()) badCheck.back() ^= 0x01;  // empty only if zlib failed
     Bytes invalidBlock = zlibHeader(0x78, 0);
     invalidBlock.push_back(0x07);  // final block of the reserved type 3
     Bytes storedLengthMismatch = zlibHeader(0x78, 0);
