@@ -3,13 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <new>
 #include <sstream>
 #include <stdexcept>
-#include <streambuf>
 
 #include "tests/support/BmpFactory.h"
 #include "tests/support/TestFiles.h"
@@ -46,65 +43,6 @@ TEST(QelCommandLine, HelpAndVersionGoToStandardOutput) {
     EXPECT_EQ(shortHelp.out, runCli({"extract", "--help"}).out);
     EXPECT_EQ(runCli({"info", "--h", "x.qel"}).out.rfind("Usage: qel info", 0), 0u);
     EXPECT_EQ(runCli({"--helpful"}).status, 2);
-}
-
-// A stream that takes nothing, as a full disk would.
-class FullBuffer : public std::streambuf {
-protected:
-    int overflow(int) override { return traits_type::eof(); }
-    std::streamsize xsputn(const char*, std::streamsize) override { return 0; }
-};
-
-TEST(QelCommandLine, ResultsThatCannotBeWrittenAreAFailure) {
-    ScopedWorkDir dir;
-    writePacked("star.qel", starBmp());
-    FullBuffer full;
-    std::ostream out(&full);
-    std::ostringstream err;
-    CliContext context;
-    context.defaultJobs = 1;
-    context.outputError = [] { return ENOSPC; };
-    EXPECT_EQ(runQel({"info", "star.qel"}, out, err, context), kExitFailure);
-    EXPECT_EQ(err.str(), "qel: write error: " + std::string(std::strerror(ENOSPC)) + "\n");
-}
-
-TEST(QelCommandLine, UsageErrorsAreOneLineAndAHintWithStatusTwo) {
-    ScopedWorkDir dir;
-    const struct {
-        std::vector<std::string> args;
-        std::string message;
-    } cases[] = {
-        {{}, "qel: missing command\nTry 'qel --help' for more information.\n"},
-        {{"explode"}, "qel: unknown command 'explode'\nTry 'qel --help' for more information.\n"},
-        {{"--frobnicate"}, "qel: unrecognized option '--frobnicate'\nTry 'qel --help' for more information.\n"},
-        {{"extract"}, "qel: missing file operand\nTry 'qel extract --help' for more information.\n"},
-        {{"extract", "-x", "a.qel"}, "qel: invalid option -- 'x'\nTry 'qel extract --help' for more information.\n"},
-        {{"extract", "a.qel", "-o"},
-         "qel: option requires an argument -- 'o'\nTry 'qel extract --help' for more information.\n"},
-        {{"extract", "--force=yes", "a.qel"},
-         "qel: option '--force' doesn't allow an argument\nTry 'qel extract --help' for more information.\n"},
-        {{"info", "-j", "0", "a.qel"},
-         "qel: invalid number of jobs '0' (1 to 64)\nTry 'qel info --help' for more information.\n"},
-        {{"info", "--png", "a.qel"}, "qel: unrecognized option '--png'\nTry 'qel info --help' for more information.\n"},
-    };
-    for (const auto& c : cases) {
-        const CliRun run = runCli(c.args);
-        EXPECT_EQ(run.status, 2) << c.message;
-        EXPECT_EQ(run.err, c.message);
-        EXPECT_EQ(run.out, "");
-    }
-    EXPECT_TRUE(fs::is_empty("."));
-}
-
-TEST(QelCommandLine, OptionsMayFollowFilesAndDoubleDashEndsThem) {
-    ScopedWorkDir dir;
-    fs::create_directories("out");
-    writePacked("-dash.qel", starBmp());
-    writePacked("a.qel", starBmp());
-    // Long options by a unique prefix, too.
-    const CliRun run = runCli({"extract", "a.qel", "--out", "out", "--", "-dash.qel"});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(namesIn("out"), (std::vector<std::string>{"-dash.bmp", "a.bmp"}));
 }
 
 std::vector<std::string> makeMixedSet(int count) {
