@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -99,6 +100,8 @@ ReadStatus readWholeFile(const std::string& path, std::uint64_t maxSize, std::ve
             used += count;
         }
     } catch (const std::bad_alloc&) {
+        return ReadStatus::readError;
+    } catch (const std::length_error&) {  // a size no vector can have
         return ReadStatus::readError;
     }
     if (used > maxSize) return ReadStatus::tooLarge;
