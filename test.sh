@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every target (Linux and Windows) and runs
 # every test: the native build, the same tests under ASan+UBSan, the Windows
-# build under Wine, the fuzz targets for a short budget, valgrind, and a
-# drop from another X client on both front ends.
+# builds (i686 and x86-64) under Wine, the Debian package and the Windows
+# zips, the web page under Node and in headless Chromium, the fuzz targets for
+# a short budget, valgrind, and a drop from another X client on both front
+# ends.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/deps.sh
@@ -25,8 +27,14 @@ cmake --build build-asan -j "$jobs"
 QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
-step "Windows build (i686) and tests under Wine"
+step "Windows builds (x86-64, i686) and tests under Wine"
 bash scripts/test-win32.sh
+
+step "Packages: the Debian package and the Windows zips"
+bash scripts/check-packages.sh
+
+step "The web page: unit tests under Node, the page in headless Chromium"
+bash scripts/test-web.sh
 
 if [ -x scripts/fuzz.sh ]; then
   step "Fuzz targets, short run"

@@ -8,8 +8,11 @@
 # (qel_xdnd_drop, tests/desktop), by the drag-and-drop protocol desktops
 # use. Both front ends are checked, each in the same way:
 #   - the Linux viewer (build/bin/qelviewer) on Qt's xcb platform;
-#   - the Windows program (build-win32/bin/QelViewer.exe) under Wine, which
-#     turns the X drop into WM_DROPFILES.
+#   - each Windows build this host can run, under its own Wine, which turns
+#     the X drop into WM_DROPFILES: build-win64/bin/QelViewer.exe (x86-64)
+#     always, build-win32/bin/QelViewer.exe (i686) where the host runs 32-bit
+#     programs (QEL_WINE32, see scripts/windows-builds.sh); one skipped is
+#     named, with the reason.
 # For each one the demo star, the demo heart and a copy of the star with a
 # space and an accented letter in its name are dropped on the window in turn;
 # each time the title must become the file's base name and the window must
@@ -19,52 +22,49 @@
 # Needs Xvfb (xvfb-run): the check runs on a virtual display of its own,
 # never on the desktop in use. Also xdotool, Wine, the X library headers and
 # the mingw-w64 cross compiler (scripts/deps.sh installs them all with
-# `qel_install_deps all`). Builds what it needs in build/ and build-win32/,
-# configuring them if they are not; QEL_BUILD_DIR and QEL_WIN32_BUILD_DIR
-# choose other build folders, QEL_WINEPREFIX another Wine prefix (default:
-# the one in the Windows build folder). Exits non-zero when a check fails.
+# `qel_install_deps all`). Builds what it needs in build/, build-win32/ and
+# build-win64/, configuring them if they are not; QEL_BUILD_DIR,
+# QEL_WIN32_BUILD_DIR and QEL_WIN64_BUILD_DIR choose other build folders.
+# Each Windows build runs in the Wine prefix in its folder. Exits non-zero
+# when a check fails.
 set -euo pipefail
 self="$(cd "$(dirname "$0")" && pwd)/$(basename "$0")"
 cd "$(dirname "$0")/.."
+source scripts/windows-builds.sh
 
 build=${QEL_BUILD_DIR:-build}
-winbuild=${QEL_WIN32_BUILD_DIR:-build-win32}
 
 if [ "${1:-}" != --on-display ]; then
   [ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -G Ninja
   cmake --build "$build" -j "$(nproc)" --target qelviewer qel_make_demo qel_xdnd_drop
-  [ -f "$winbuild/CMakeCache.txt" ] ||
-    cmake -S . -B "$winbuild" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release
-  cmake --build "$winbuild" -j "$(nproc)" --target QelViewer
-
-  export WINEPREFIX="${QEL_WINEPREFIX:-$(cd "$winbuild" && pwd)/wineprefix}" WINEARCH=win32 WINEDEBUG=-all \
-    WINEDLLOVERRIDES="mscoree,mshtml="
-  # A Wine server left from an earlier run keeps the display it started with.
-  wineserver -k 2>/dev/null || true
+  for arch in "${QEL_WIN_ARCHES[@]}"; do
+    [ -f "$(qel_win_build_dir "$arch")/CMakeCache.txt" ] || qel_win_configure "$arch"
+    cmake --build "$(qel_win_build_dir "$arch")" -j "$(nproc)" --target QelViewer
+    # A Wine server left from an earlier run keeps the display it started with.
+    (qel_win_wine_env "$arch" && wineserver -k 2>/dev/null) || true
+  done
   exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$self" --on-display
 fi
 
-# From here on: inside Xvfb, with WINEPREFIX set.
+# From here on: inside Xvfb. WINEPREFIX is set for each Windows build in
+# turn; none from outside is used, or stopped at the end.
+unset WINEPREFIX
 # Names with accents are UTF-8 on the desktop, and each program reads them
 # as such only in a UTF-8 locale.
 export LC_ALL=C.UTF-8
 bin=$(cd "$build/bin" && pwd)
-exe=$(cd "$winbuild/bin" && pwd)/QelViewer.exe
 work=$(mktemp -d)
 viewer_pid=
 cleanup() {
   [ -n "$viewer_pid" ] && kill "$viewer_pid" 2>/dev/null || true
-  wineserver -k 2>/dev/null || true
+  # The Wine server of the Windows build checked last, if any.
+  [ -z "${WINEPREFIX:-}" ] || wineserver -k 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
 
 "$bin/qel_make_demo" "$work" >/dev/null
 cp "$work/star.qel" "$work/étoile filante.qel"
-
-[ -f "$WINEPREFIX/system.reg" ] || wineboot --init >/dev/null 2>&1 || true
-# No window manager runs in Xvfb; Wine then manages its windows itself.
-wine reg add "HKCU\\Software\\Wine\\X11 Driver" /v Managed /d N /f >/dev/null 2>&1 || true
 
 failures=0
 fail() {
@@ -133,11 +133,25 @@ check_front_end() {
   viewer_pid=
 }
 
+checked=(qt)
+skipped=()
 check_front_end qt env QT_QPA_PLATFORM=xcb "$bin/qelviewer"
-check_front_end wine wine "$exe"
+for arch in "${QEL_WIN_ARCHES[@]}"; do
+  if ! qel_win_can_run "$arch"; then
+    echo "== wine-$arch skipped: $QEL_WIN_SKIP_REASON"
+    skipped+=("wine-$arch")
+    continue
+  fi
+  qel_win_wine_env "$arch"
+  qel_win_prepare_prefix
+  check_front_end "wine-$arch" "$WINELOADER" "$(cd "$(qel_win_build_dir "$arch")/bin" && pwd)/QelViewer.exe"
+  wineserver -k 2>/dev/null || true
+  checked+=("wine-$arch")
+done
 
 if [ "$failures" -ne 0 ]; then
   echo "check-desktop-drop: $failures check(s) failed" >&2
   exit 1
 fi
-echo "check-desktop-drop: both front ends take a desktop drop"
+joined() { local IFS=,; echo "$*" | sed "s/,/, /g"; }
+echo "check-desktop-drop: a desktop drop is taken on $(joined "${checked[@]}")${skipped:+; skipped: $(joined "${skipped[@]}")}"

@@ -1,13 +1,19 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, only those that are missing.
-# Sourced by run.sh and test.sh; `qel_install_deps all` or `qel_install_deps run`.
+# Sourced by run.sh, test.sh and serve-web.sh; `qel_install_deps all`,
+# `qel_install_deps run` or `qel_install_deps web`.
 set -euo pipefail
 
 QEL_RUN_PACKAGES=(cmake ninja-build g++ pkg-config zlib1g-dev qt6-base-dev libpng-dev)
+# The web page: emscripten, and what fetching and unpacking zlib's Debian
+# source package needs.
+QEL_WEB_PACKAGES=(emscripten bzip2 python3)
 QEL_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev
-  g++-mingw-w64-i686 libz-mingw-w64-dev wine wine32 xvfb xauth
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine32 wine64 xvfb xauth
   clang libclang-rt-14-dev valgrind python3
-  libx11-dev xdotool)
+  libx11-dev xdotool
+  dpkg-dev file lintian unzip desktop-file-utils shared-mime-info
+  "${QEL_WEB_PACKAGES[@]}" chromium)
 
 qel_as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -15,7 +21,10 @@ qel_as_root() {
 
 qel_install_deps() {
   local packages=("${QEL_RUN_PACKAGES[@]}")
-  if [ "${1:-all}" = all ]; then packages+=("${QEL_TEST_PACKAGES[@]}"); fi
+  case "${1:-all}" in
+    all) packages+=("${QEL_TEST_PACKAGES[@]}") ;;
+    web) packages+=("${QEL_WEB_PACKAGES[@]}") ;;
+  esac
   local missing=()
   for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

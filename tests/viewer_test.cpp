@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "imaging/FileIo.h"
 #include "packed/PackedFile.h"
 #include "tests/support/BmpFactory.h"
 #include "tests/support/RecordingWindow.h"
@@ -148,6 +149,26 @@ TEST_F(ViewerFlow, AFileThatCannotBeOpenedIsReportedAndTheViewerGoesOn) {
     viewer.onDropFiles(packed("blue.qel", blueSprite()));
     EXPECT_EQ(window.take(), (Calls{"title blue", "enable 40001", "repaint"}));
     EXPECT_EQ(shownAtSprite(), 0x0000FFu);
+}
+
+TEST_F(ViewerFlow, BytesHeldByTheFrontEndDecodeAsTheFileAndAFailedReadCannotOpen) {
+    const Bytes file = packBytes(redSprite().data(), redSprite().size(), 9);
+    MemorySource held(file.data(), file.size(), 7);
+    viewer.onDropFiles("C:\\held\\red.qel", held);
+    EXPECT_EQ(viewer.scene().document.payload, redSprite());
+    EXPECT_TRUE(viewer.extractEnabled());
+
+    class Unreadable final : public ByteSource {
+        bool read(std::uint8_t*, std::size_t, std::size_t& count) override {
+            count = 0;
+            return false;
+        }
+    } unreadable;
+    window.take();
+    viewer.onDropFiles("/cut/blue.qel", unreadable);
+    EXPECT_EQ(window.take(), (Calls{"title blue", "gray 40001"}));
+    EXPECT_EQ(diag.str(), "cant open /cut/blue.qel\n");
+    EXPECT_EQ(viewer.scene().document.payload, redSprite());
 }
 
 TEST_F(ViewerFlow, APayloadThatIsNotAPictureReplacesThePayloadOnly) {

@@ -51,14 +51,19 @@ void Viewer::setExtractEnabled(bool enabled) {
     window_.setCommandEnabled(kExtractCommand, enabled);
 }
 
-int Viewer::onDropFiles(const std::string& path) {
+int Viewer::onDropFiles(const std::string& path) { return takeDrop(path, nullptr); }
+
+int Viewer::onDropFiles(const std::string& path, ByteSource& source) { return takeDrop(path, &source); }
+
+int Viewer::takeDrop(const std::string& path, ByteSource* source) {
     const DroppedName name = splitDroppedPath(path);
     if (!isPackedExtension(name.extension)) return 0;
 
     scene_.document.baseName = name.baseName;
     window_.setTitle(name.baseName);
 
-    DecodeResult result = decodePackedFile(path, scene_.sprite, diag_);
+    DecodeResult result = source ? decodePackedSource(*source, scene_.sprite, diag_)
+                                 : decodePackedFile(path, scene_.sprite, diag_);
     if (result.hasPayload) scene_.document.payload = std::move(result.payload);
 
     switch (result.outcome) {

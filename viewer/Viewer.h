@@ -31,6 +31,8 @@
 
 namespace qel {
 
+class ByteSource;
+
 struct DroppedName {
     std::string baseName;   // the file name without directory and extension
     std::string extension;  // from the last dot on, dot included; empty without one
@@ -53,6 +55,10 @@ public:
 
     // The first path of a drop. Returns 0.
     int onDropFiles(const std::string& path);
+    // The same for a front end that holds the file's bytes itself: path
+    // names the file, source gives its bytes, and a failed read of source
+    // counts as a file that cannot be opened.
+    int onDropFiles(const std::string& path, ByteSource& source);
     // A menu command. Other ids do nothing. Returns 0.
     int onCommand(int commandId);
     // Escape ends the viewer; other keys do nothing.
@@ -65,6 +71,7 @@ public:
     const Scene& scene() const { return scene_; }
 
 private:
+    int takeDrop(const std::string& path, ByteSource* source);
     void setExtractEnabled(bool enabled);
     void extract();
     void releaseForExit();

@@ -1,6 +1,6 @@
 # Installs the viewer component into a scratch prefix and checks that the
 # desktop finds what the entry names: the program on Exec, the icon on Icon.
-#   cmake -DBINARY_DIR=... -DPREFIX=... -DAPP_ID=... -P check_install.cmake
+#   cmake -DBINARY_DIR=... -DPREFIX=... -DAPP_ID=... -DVERSION=... -P check_install.cmake
 file(REMOVE_RECURSE ${PREFIX})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BINARY_DIR} --prefix ${PREFIX} --component viewer
   RESULT_VARIABLE rc OUTPUT_QUIET)
@@ -23,7 +23,8 @@ if(EXISTS "${entry}")
   set(text "\n${text}")
   # A list cannot hold ';', so the wanted lines spell it '@'.
   foreach(wanted "[Desktop Entry]" "Type=Application" "Name=QelViewer" "Exec=qelviewer"
-                 "Icon=${APP_ID}" "Categories=Graphics@Viewer@" "MimeType=application/x-qel@")
+                 "Icon=${APP_ID}" "Categories=Graphics@Viewer@" "MimeType=application/x-qel@"
+                 "Version=1.0" "X-QelViewer-Version=${VERSION}")
     string(REPLACE "@" ";" wanted "${wanted}")
     string(FIND "${text}" "\n${wanted}\n" at)
     if(at EQUAL -1)

@@ -1,10 +1,29 @@
 # Fails unless the program imports only DLLs that every Windows has: the
-# runtime, zlib and the thread library must be linked in.
-#   cmake -DOBJDUMP=... -DPROGRAM=... -P check_imports.cmake
+# runtime, zlib and the thread library must be linked in. With FORMAT (the
+# object format objdump names: pei-i386, pei-x86-64) it also fails unless the
+# program is a GUI program in that format, so that neither build turns into a
+# console program or comes out for the other architecture.
+#   cmake -DOBJDUMP=... -DPROGRAM=... [-DFORMAT=...] -P check_imports.cmake
 cmake_minimum_required(VERSION 3.25)
 execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE dump RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "cannot read the imports of ${PROGRAM}")
+endif()
+if(DEFINED FORMAT)
+  if(NOT dump MATCHES "file format ([^\r\n]+)")
+    message(FATAL_ERROR "objdump names no file format for ${PROGRAM}")
+  endif()
+  string(STRIP "${CMAKE_MATCH_1}" format)
+  if(NOT format STREQUAL FORMAT)
+    message(FATAL_ERROR "${PROGRAM} is ${format}, not ${FORMAT}")
+  endif()
+  if(NOT dump MATCHES "Subsystem[ \t]+[0-9a-fA-F]+[ \t]+\\(([^)\r\n]+)\\)")
+    message(FATAL_ERROR "objdump names no subsystem for ${PROGRAM}")
+  endif()
+  if(NOT CMAKE_MATCH_1 STREQUAL "Windows GUI")
+    message(FATAL_ERROR "${PROGRAM} is a ${CMAKE_MATCH_1} program, not a Windows GUI one")
+  endif()
+  message(STATUS "${format}, ${CMAKE_MATCH_1}")
 endif()
 string(REGEX MATCHALL "DLL Name: [^\r\n]+" lines "${dump}")
 if(NOT lines)

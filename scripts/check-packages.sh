@@ -1,0 +1,177 @@
+#!/usr/bin/env bash
+# Makes the packages people install and checks what is in them:
+#   build/qelviewer_<version>_<arch>.deb        from the Linux build in build/
+#   build-win32/QelViewer-<version>-win32.zip   from the i686 Windows build
+#   build-win64/QelViewer-<version>-win64.zip   from the x86-64 Windows build, where it is configured
+# (the Windows folders as scripts/windows-builds.sh names them). Run by test.sh
+# after the builds.
+# Usage: scripts/check-packages.sh [LINUX_BUILD_DIR [WINDOWS_BUILD_DIR...]]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/windows-builds.sh
+
+linux_build=${1:-build}
+if [ $# -gt 1 ]; then
+  windows_builds=("${@:2}")
+else
+  # The i686 build always (scripts/test-win32.sh configures it); the x86-64
+  # one where it has been configured.
+  win32=$(qel_win_build_dir i686)
+  win64=$(qel_win_build_dir x86_64)
+  if [ ! -f "$win32/CMakeCache.txt" ]; then
+    echo "check-packages: $win32 is not configured; run scripts/test-win32.sh first" >&2
+    exit 1
+  fi
+  windows_builds=("$win32")
+  [ -f "$win64/CMakeCache.txt" ] && windows_builds+=("$win64")
+fi
+
+failures=0
+fail() { echo "check-packages: $*" >&2; failures=$((failures + 1)); }
+
+# The version every package must carry: the project's, as CMake read it.
+project_version() {
+  sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$1/CMakeCache.txt"
+}
+# The lines only in the first list / only in the second, each file sorted.
+compare_lists() {  # WHAT EXPECTED ACTUAL
+  local missing extra
+  missing=$(comm -23 <(sort "$2") <(sort "$3"))
+  extra=$(comm -13 <(sort "$2") <(sort "$3"))
+  [ -z "$missing" ] || fail "$1 lacks:"$'\n'"$missing"
+  [ -z "$extra" ] || fail "$1 has what it should not:"$'\n'"$extra"
+}
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+# ---- The Debian package
+version=$(project_version "$linux_build")
+[ -n "$version" ] || { echo "check-packages: $linux_build is not a configured build" >&2; exit 1; }
+arch=$(dpkg --print-architecture)
+deb="$linux_build/qelviewer_${version}_${arch}.deb"
+rm -f "$deb"
+cmake --build "$linux_build" --target package
+[ -f "$deb" ] || { echo "check-packages: $deb was not made" >&2; exit 1; }
+echo "== $deb"
+
+app=io.github.qelviewer.QelViewer
+cat > "$scratch/deb-expected" <<EOF
+-rwxr-xr-x root/root ./usr/bin/qel
+-rwxr-xr-x root/root ./usr/bin/qelviewer
+-rw-r--r-- root/root ./usr/share/applications/$app.desktop
+-rw-r--r-- root/root ./usr/share/doc/qelviewer/changelog.gz
+-rw-r--r-- root/root ./usr/share/doc/qelviewer/copyright
+-rw-r--r-- root/root ./usr/share/icons/hicolor/48x48/apps/$app.png
+-rw-r--r-- root/root ./usr/share/icons/hicolor/scalable/apps/$app.svg
+-rw-r--r-- root/root ./usr/share/man/man1/qel.1.gz
+-rw-r--r-- root/root ./usr/share/man/man1/qelviewer.1.gz
+-rw-r--r-- root/root ./usr/share/mime/packages/$app.xml
+-rw-r--r-- root/root ./usr/share/thumbnailers/qel.thumbnailer
+EOF
+# Files with their modes and owners; folders must be rwxr-xr-x root/root.
+dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ {print $1, $2, $6}' > "$scratch/deb-files"
+compare_lists "the package" "$scratch/deb-expected" "$scratch/deb-files"
+dpkg-deb --contents "$deb" | awk '$1 ~ /^d/ && ($1 != "drwxr-xr-x" || $2 != "root/root") {print}' \
+  > "$scratch/bad-dirs"
+[ -s "$scratch/bad-dirs" ] && fail "folders with other modes or owners:"$'\n'"$(cat "$scratch/bad-dirs")"
+
+field() { dpkg-deb --field "$deb" "$1"; }
+[ "$(field Package)" = qelviewer ] || fail "Package: $(field Package)"
+[ "$(field Version)" = "$version" ] || fail "Version: $(field Version), not $version"
+[ "$(field Architecture)" = "$arch" ] || fail "Architecture: $(field Architecture)"
+[ "$(field Section)" = graphics ] || fail "Section: $(field Section)"
+for name in Maintainer Homepage Description; do
+  [ -n "$(field "$name")" ] || fail "no $name field"
+done
+# Found by dpkg-shlibdeps in the binaries, not written by hand.
+for lib in libc6 libqt6widgets6 libpng16-16 zlib1g; do
+  field Depends | grep -q "\b$lib\b" || fail "Depends lacks $lib: $(field Depends)"
+done
+
+# desktop-mime-but-no-exec-code: the entry offers the viewer for .qel files,
+# but the viewer opens files dropped on its window and takes none on its
+# command line, so Exec has no %f to hand it.
+echo "-- lintian"
+lintian --fail-on error,warning --suppress-tags desktop-mime-but-no-exec-code "$deb" \
+  || fail "lintian found errors or warnings"
+
+# The unpacked package on its own: qel runs from there, the entry and the
+# file type are sound.
+root="$scratch/deb-root"
+dpkg-deb -x "$deb" "$root"
+printed=$("$root/usr/bin/qel" --version) || fail "the packaged qel --version failed"
+[ "$printed" = "qel $version" ] || fail "the packaged qel prints '$printed', not 'qel $version'"
+entry="$root/usr/share/applications/$app.desktop"
+desktop-file-validate "$entry" || fail "the desktop entry is not valid"
+grep -qx "X-QelViewer-Version=$version" "$entry" || fail "the desktop entry does not carry $version"
+logged=$(gzip -dc "$root/usr/share/doc/qelviewer/changelog.gz" | dpkg-parsechangelog -l - -S Version)
+[ "$logged" = "$version" ] || fail "the changelog's newest entry is $logged, not $version"
+head -1 "$root/usr/share/doc/qelviewer/copyright" |
+  grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
+  fail "the copyright file is not in the machine-readable format"
+# The MIME database the package's file type gives: *.qel is application/x-qel.
+update-mime-database "$root/usr/share/mime" > /dev/null 2>&1 || fail "update-mime-database failed on the package's file type"
+grep -qx '[0-9]*:application/x-qel:\*\.qel' "$root/usr/share/mime/globs2" ||
+  fail "the file type does not claim *.qel"
+
+# ---- The Windows zips
+for dir in "${windows_builds[@]}"; do
+  zversion=$(project_version "$dir")
+  [ "$zversion" = "$version" ] || fail "$dir has version $zversion, $linux_build $version"
+  rm -f "$dir"/QelViewer-*.zip
+  cmake --build "$dir" --target package
+  # The zip is named for the machine the program is built for.
+  case "$(file -b "$dir/bin/QelViewer.exe")" in
+    PE32+*x86-64*) zarch=win64 triple=x86_64-w64-mingw32 ;;
+    PE32\ *Intel*386*) zarch=win32 triple=i686-w64-mingw32 ;;
+    *) fail "$dir/bin/QelViewer.exe is no Windows program for x86"; continue ;;
+  esac
+  zip="$dir/QelViewer-$zversion-$zarch.zip"
+  [ -f "$zip" ] || { fail "$zip was not made: $(ls "$dir"/*.zip 2>/dev/null)"; continue; }
+  echo "== $zip"
+
+  top="QelViewer-$zversion-$zarch"
+  programs=(QelViewer.exe)
+  # qel.exe where the Windows build makes it.
+  [ -f "$dir/bin/qel.exe" ] && programs+=(qel.exe)
+  printf "$top/%s\n" "${programs[@]}" README.txt LICENSE.txt > "$scratch/zip-expected"
+  unzip -Z1 "$zip" | grep -v '/$' > "$scratch/zip-files"
+  compare_lists "$zip" "$scratch/zip-expected" "$scratch/zip-files"
+
+  out="$scratch/$zarch"
+  unzip -q "$zip" -d "$out"
+  for text in README.txt LICENSE.txt; do
+    file="$out/$top/$text"
+    [ -f "$file" ] || continue
+    lines=$(wc -l < "$file")
+    crlf=$(grep -c $'\r$' "$file" || true)
+    if [ "$lines" -eq 0 ] || [ "$crlf" != "$lines" ]; then
+      fail "$text in $zip: $crlf of $lines lines end in CRLF"
+    fi
+  done
+  grep -q "QelViewer $zversion for Windows" "$out/$top/README.txt" ||
+    fail "README.txt in $zip does not name version $zversion"
+  # Each program's version resource carries the version, for Explorer's
+  # Details tab.
+  IFS=. read -r major minor patch tweak <<< "$zversion"
+  numbers="${major:-0}, ${minor:-0}, ${patch:-0}, ${tweak:-0}"
+  for program in "${programs[@]}"; do
+    exe="$out/$top/$program"
+    [ -f "$exe" ] || continue
+    "$triple-windres" -i "$exe" -O rc > "$scratch/resources.rc" ||
+      { fail "cannot read the resources of $program"; continue; }
+    for wanted in " FILEVERSION $numbers" " PRODUCTVERSION $numbers" \
+        "      VALUE \"FileVersion\", \"$zversion\"" "      VALUE \"ProductVersion\", \"$zversion\"" \
+        "      VALUE \"OriginalFilename\", \"$program\""; do
+      grep -qxF "$wanted" "$scratch/resources.rc" ||
+        fail "the version resource of $program in $zip lacks: $wanted"
+    done
+  done
+done
+
+if [ "$failures" -ne 0 ]; then
+  echo "check-packages: $failures problem(s)" >&2
+  exit 1
+fi
+echo "check-packages: the package and ${#windows_builds[@]} zip(s) are as expected"
