@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
         char name[32];
         std::snprintf(name, sizeof name, "/s%05ld.bmp", i);
         const auto bmp = qel::bench::makeSprite24(static_cast<unsigned>(i));
-        if (!qel::writeFileAtomically(dir + name, bmp.data(), bmp.size())) {
+        if (qel::publishFile(dir + name, bmp.data(), bmp.size(), true).outcome != qel::WriteOutcome::written) {
             std::fprintf(stderr, "qel_make_sprites: cannot write %s%s\n", dir.c_str(), name);
             return 1;
         }

@@ -107,7 +107,8 @@ bool writeDemoFiles(const std::string& dir, std::ostream& out, std::ostream& dia
             diag << "cant make " << file.name << "\n";
             return false;
         }
-        if (!writeFileAtomically(path.string(), file.bytes.data(), file.bytes.size())) {
+        const WriteResult written = publishFile(path.string(), file.bytes.data(), file.bytes.size(), true);
+        if (written.outcome != WriteOutcome::written) {
             diag << "cant create " << path.string() << "\n";
             return false;
         }

@@ -6,7 +6,8 @@
 //   qel_fuzz_seeds OUTPUT_DIR
 //
 // makes OUTPUT_DIR/<target>/<case> for the targets bmp_reader,
-// packed_decoder, packed_payload, dropped_path and pack_round_trip.
+// packed_decoder, packed_streaming, packed_payload, dropped_path and
+// pack_round_trip.
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -55,10 +56,11 @@ std::vector<NamedInput> droppedPaths() {
         {"trailing-separator", text("C:\\dir\\")},
         {"drive-only", text("C:")},
         {"dot-only", text(".")},
-        // Double-byte names whose second bytes are 0x5C ('\\') and 0x2E ('.').
-        {"double-byte-backslash", text("C:\\\x95\x5C\\\x83\x5C.qel")},
-        {"double-byte-dot", text("C:\\\x81\x2E\x82\xA0.qel")},
-        {"lead-byte-at-end", text("C:\\dir\\name.qel\x81")},
+        // UTF-8 names: a character outside every ANSI code page, accents,
+        // and a multibyte character cut off at the end.
+        {"utf8-star", text("C:\\Users\\me\\\xe6\x98\x9f.qel")},
+        {"utf8-accents", text("/home/me/\xc3\xa9toile filante.qel")},
+        {"utf8-cut", text("C:\\dir\\name.qel\xe6\x98")},
         {"mixed-separators", text("a/b\\c/d.e\\f.qel")},
     };
 }
@@ -90,6 +92,8 @@ int main(int argc, char** argv) {
     const bool ok = writeAll(out / "bmp_reader", sound, "sound-") && writeAll(out / "bmp_reader", hostile, "hostile-") &&
                     writeAll(out / "packed_decoder", qel::testing::hostilePackedFiles(), "stream-") &&
                     writeAll(out / "packed_decoder", packedPictures, "packed-") &&
+                    writeAll(out / "packed_streaming", qel::testing::hostilePackedFiles(), "stream-") &&
+                    writeAll(out / "packed_streaming", packedPictures, "packed-") &&
                     writeAll(out / "packed_payload", sound, "sound-") &&
                     writeAll(out / "packed_payload", hostile, "hostile-") &&
                     writeAll(out / "dropped_path", droppedPaths()) &&

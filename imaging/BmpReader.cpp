@@ -23,10 +23,6 @@ constexpr std::size_t kOffBitCount = 28;
 constexpr std::size_t kOffPalette = 54;
 constexpr std::size_t kPaletteBytes = 256 * 4;
 
-// The largest backdrop file worth reading: a maximal 24-bit picture plus a
-// generous allowance for headers and palettes.
-constexpr std::uint64_t kMaxBmpFileSize = Raster::kMaxPixels * 3 + 65536;
-
 // 5-bit channel widened to 8 bits so that 0x1F becomes 0xFF.
 std::uint8_t widen5(unsigned c) { return static_cast<std::uint8_t>((c << 3) | (c >> 2)); }
 
@@ -100,7 +96,7 @@ bool Raster::loadFromMemory(const std::uint8_t* bytes, std::size_t size) {
 
 bool Raster::loadFromFile(const std::string& path) {
     std::vector<std::uint8_t> bytes;
-    if (readWholeFile(path, kMaxBmpFileSize, bytes) != ReadStatus::ok) return false;
+    if (readWholeFile(path, kMaxFileSize, bytes) != ReadStatus::ok) return false;
     return loadFromMemory(bytes.data(), bytes.size());
 }
 

@@ -64,6 +64,9 @@ public:
     // Largest picture a load accepts (4096 x 4096); keeps a hostile header from
     // asking for gigabytes.
     static constexpr std::uint64_t kMaxPixels = 16777216;
+    // Largest BMP file worth reading (a backdrop, a picture to pack): the
+    // largest picture at 24 bits with generous room for headers and a palette.
+    static constexpr std::uint64_t kMaxFileSize = kMaxPixels * 3 + 65536;
 
     // Offsets of the info-header fields inside the header block.
     enum HeaderField : std::size_t {

@@ -39,7 +39,7 @@ bool Raster::saveToFile(const std::string& path, std::ostream& diag) const {
         diag << "cant save " << path << ": no picture" << std::endl;
         return false;
     }
-    if (!writeFileAtomically(path, bytes.data(), bytes.size())) {
+    if (publishFile(path, bytes.data(), bytes.size(), true).outcome != WriteOutcome::written) {
         diag << "cant create " << path << std::endl;
         return false;
     }

@@ -1,6 +1,8 @@
 #include "packed/PackedFile.h"
 
 #include <cstring>
+#include <memory>
+#include <new>
 #include <ostream>
 
 #include <zlib.h>
@@ -19,16 +21,18 @@ void writeDiagnostic(std::ostream& diag, const char* line, int code) {
     diag << "\n" << std::flush;
 }
 
+// The buffers of one decoding: a chunk of input and the payload's room.
+struct Buffers {
+    std::uint8_t input[kReadChunkSize];
+    std::uint8_t output[kMaxPayloadSize];
+};
+
 // Owns an initialised inflate stream so that inflateEnd runs on every path;
 // only a successful decode asks for inflateEnd's result.
 class InflateStream {
 public:
-    InflateStream(const std::uint8_t* in, std::size_t inSize, std::uint8_t* out, std::size_t outSize) {
+    InflateStream() {
         std::memset(&stream_, 0, sizeof stream_);  // default allocator
-        stream_.next_in = const_cast<Bytef*>(in);
-        stream_.avail_in = static_cast<uInt>(inSize);
-        stream_.next_out = out;
-        stream_.avail_out = static_cast<uInt>(outSize);
         initCode_ = inflateInit(&stream_);
     }
     ~InflateStream() { end(); }
@@ -36,8 +40,7 @@ public:
     InflateStream& operator=(const InflateStream&) = delete;
 
     int initCode() const { return initCode_; }
-    int inflateOnce() { return inflate(&stream_, Z_FINISH); }
-    std::size_t totalOut() const { return stream_.total_out; }
+    z_stream& get() { return stream_; }
     int end() {
         if (initCode_ != Z_OK || ended_) return Z_OK;
         ended_ = true;
@@ -50,27 +53,50 @@ private:
     bool ended_ = false;
 };
 
-}  // namespace
+// Feeds source to the stream a chunk at a time and returns the code that one
+// inflate call with Z_FINISH over all of source's bytes would return; the
+// output is then what that call would have written. inflate goes exactly as
+// far with its input in pieces as with all of it at once, so the only
+// question is when to stop asking for more: not before inflate has ended,
+// failed, or stopped with input still in hand (the full buffer stops it),
+// and not before the input has run out. Z_FINISH on every call keeps zlib
+// from keeping a window for a stream that ends in the call, as the one call
+// would; one that does not end goes on as with Z_NO_FLUSH.
+int inflateChunks(z_stream& stream, ByteSource& source, Buffers& buffers, bool& readFailed) {
+    stream.next_out = buffers.output;
+    stream.avail_out = sizeof buffers.output;
+    stream.next_in = buffers.input;
+    stream.avail_in = 0;
+    bool atEnd = false;
+    for (;;) {
+        if (stream.avail_in == 0 && !atEnd) {
+            std::size_t count = 0;
+            if (!source.read(buffers.input, sizeof buffers.input, count)) {
+                readFailed = true;
+                return Z_ERRNO;
+            }
+            atEnd = count == 0;
+            stream.next_in = buffers.input;
+            stream.avail_in = static_cast<uInt>(count);
+        }
+        const int code = inflate(&stream, Z_FINISH);
+        // Z_BUF_ERROR is "not finished": more input may yet finish it,
+        // unless the input is all there or inflate left some untaken.
+        if (code != Z_BUF_ERROR || stream.avail_in != 0 || atEnd) return code;
+    }
+}
 
-DecodeResult decodePackedBytes(const std::uint8_t* data, std::size_t size, Raster& sprite, std::ostream& diag) {
+// What follows the inflating, for both ways of decoding: the diagnostics,
+// the payload and the picture. endStream ends the zlib stream and returns
+// inflateEnd's code; null when the state lives on.
+template <typename EndStream>
+DecodeResult finishDecode(int inflateCode, bool readFailed, const Buffers& buffers, std::size_t produced,
+                          Raster& sprite, std::ostream& diag, EndStream endStream) {
     DecodeResult result;
-    static const std::uint8_t kNoInput = 0;
-    if (!data) data = &kNoInput;
-    // zlib counts input in uInt. Past that many bytes a stream whose output
-    // fits in 2048 bytes has long ended, so offering fewer changes nothing.
-    const std::size_t maxInput = static_cast<uInt>(-1);
-    if (size > maxInput) size = maxInput;
-
-    std::uint8_t output[kMaxPayloadSize];
-    InflateStream stream(data, size, output, sizeof output);
-    if (stream.initCode() != Z_OK) {
-        result.outcome = DecodeOutcome::initFailure;
-        result.zlibCode = stream.initCode();
-        writeDiagnostic(diag, "INFLATE INIT ERROR\n", result.zlibCode);
+    if (readFailed) {
+        result.outcome = DecodeOutcome::openFailure;
         return result;
     }
-
-    const int inflateCode = stream.inflateOnce();
     if (inflateCode < 0) {
         result.outcome = DecodeOutcome::inflateFailure;
         result.zlibCode = inflateCode;
@@ -81,13 +107,13 @@ DecodeResult decodePackedBytes(const std::uint8_t* data, std::size_t size, Raste
     // A positive code other than Z_STREAM_END (a preset dictionary request)
     // hands on what came out, possibly nothing; the reader judges it.
     result.hasPayload = true;
-    result.payload.assign(output, output + stream.totalOut());
+    result.payload.assign(buffers.output, buffers.output + produced);
     if (!sprite.loadFromMemory(result.payload.data(), result.payload.size())) {
         result.outcome = DecodeOutcome::notAPicture;
         return result;
     }
 
-    const int endCode = stream.end();
+    const int endCode = endStream();
     if (endCode < 0) {
         result.outcome = DecodeOutcome::endFailure;
         result.zlibCode = endCode;
@@ -98,14 +124,79 @@ DecodeResult decodePackedBytes(const std::uint8_t* data, std::size_t size, Raste
     return result;
 }
 
+DecodeResult initFailure(int code, std::ostream& diag) {
+    DecodeResult result;
+    result.outcome = DecodeOutcome::initFailure;
+    result.zlibCode = code;
+    writeDiagnostic(diag, "INFLATE INIT ERROR\n", code);
+    return result;
+}
+
+}  // namespace
+
+DecodeResult decodePackedSource(ByteSource& source, Raster& sprite, std::ostream& diag) {
+    InflateStream stream;
+    if (stream.initCode() != Z_OK) return initFailure(stream.initCode(), diag);
+    Buffers buffers;
+    bool readFailed = false;
+    const int code = inflateChunks(stream.get(), source, buffers, readFailed);
+    const std::size_t produced = sizeof buffers.output - stream.get().avail_out;
+    return finishDecode(code, readFailed, buffers, produced, sprite, diag, [&stream] { return stream.end(); });
+}
+
+DecodeResult decodePackedBytes(const std::uint8_t* data, std::size_t size, Raster& sprite, std::ostream& diag) {
+    MemorySource source(data, size);
+    return decodePackedSource(source, sprite, diag);
+}
+
 DecodeResult decodePackedFile(const std::string& path, Raster& sprite, std::ostream& diag) {
-    std::vector<std::uint8_t> bytes;
-    if (readWholeFile(path, kMaxPackedFileSize, bytes) != ReadStatus::ok) {
-        DecodeResult result;
-        result.outcome = DecodeOutcome::openFailure;
-        return result;
+    InputFile file;
+    if (!file.open(path)) return DecodeResult{};  // openFailure
+    return decodePackedSource(file, sprite, diag);
+}
+
+struct PackedDecoder::State {
+    z_stream stream;
+    bool initialised = false;
+    Buffers buffers;
+};
+
+PackedDecoder::PackedDecoder() = default;
+
+PackedDecoder::~PackedDecoder() {
+    if (state_ && state_->initialised) inflateEnd(&state_->stream);
+}
+
+DecodeResult PackedDecoder::decode(ByteSource& source, Raster& sprite, std::ostream& diag) {
+    if (!state_) {
+        state_.reset(new (std::nothrow) State);
+        if (!state_) return initFailure(Z_MEM_ERROR, diag);
     }
-    return decodePackedBytes(bytes.data(), bytes.size(), sprite, diag);
+    z_stream& stream = state_->stream;
+    if (!state_->initialised) {
+        std::memset(&stream, 0, sizeof stream);  // default allocator
+        const int code = inflateInit(&stream);
+        if (code != Z_OK) return initFailure(code, diag);
+        state_->initialised = true;
+    } else {
+        // Back to the state inflateInit leaves, the memory kept.
+        const int code = inflateReset(&stream);
+        if (code != Z_OK) {
+            inflateEnd(&stream);
+            state_->initialised = false;
+            return initFailure(code, diag);
+        }
+    }
+    bool readFailed = false;
+    const int code = inflateChunks(stream, source, state_->buffers, readFailed);
+    const std::size_t produced = sizeof state_->buffers.output - stream.avail_out;
+    return finishDecode(code, readFailed, state_->buffers, produced, sprite, diag, [] { return Z_OK; });
+}
+
+DecodeResult PackedDecoder::decodeFile(const std::string& path, Raster& sprite, std::ostream& diag) {
+    InputFile file;
+    if (!file.open(path)) return DecodeResult{};  // openFailure
+    return decode(file, sprite, diag);
 }
 
 std::string describeOutcome(const DecodeResult& result) {

@@ -7,34 +7,44 @@
  * inflated content, the payload, is a BMP file image of at most 2048 bytes
  * (a 24x24 24-bit picture is 1,782 bytes; an 8-bit one 1,654).
  *
- * Decoding inflates the whole file in one call into one 2048-byte buffer,
- * loads the payload into the sprite raster and ends the zlib stream on every
- * path. Failures of the zlib stages write two lines to the diagnostic stream:
+ * Decoding inflates the file into one 2048-byte buffer, loads the payload
+ * into the sprite raster and ends the zlib stream on every path. Failures of
+ * the zlib stages write two lines to the diagnostic stream:
  *
  *   INFLATE INIT ERROR | INFLATE ERROR | INFLATE END ERROR
  *   ERROR NO : <zlib result code>
  *
  * A payload that needs more than 2048 bytes, or a stream that stops early,
  * therefore gives "INFLATE ERROR" and code -5.
+ *
+ * The file is read in chunks of kReadChunkSize bytes and fed to the inflater
+ * as they come, until the stream has ended, has failed, or the full buffer
+ * stops it; the rest of the file is never read. Every outcome, code, payload
+ * and diagnostic is exactly what one inflate call over the whole file with
+ * Z_FINISH into the 2048-byte buffer gives (fuzz_packed_streaming checks
+ * this), so no file is too large to open and memory stays small whatever
+ * the file's size. A stream can still take input once the buffer is full
+ * (empty blocks, its check value), and then reading goes on as long as the
+ * inflater takes it.
  */
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace qel {
 
+class ByteSource;
 class Raster;
 
 constexpr std::size_t kMaxPayloadSize = 2048;
-// Packed files larger than this are not read: a real one is a few kilobytes.
-constexpr std::uint64_t kMaxPackedFileSize = 16u * 1024u * 1024u;
 
 enum class DecodeOutcome {
-    openFailure,     // the file cannot be opened or read whole
+    openFailure,     // the file cannot be opened (or a read of it failed)
     initFailure,     // inflateInit failed
     inflateFailure,  // inflate returned a negative code
     notAPicture,     // the payload is not a BMP the reader accepts
@@ -53,9 +63,35 @@ struct DecodeResult {
 // when the payload is a picture the reader accepts.
 DecodeResult decodePackedBytes(const std::uint8_t* data, std::size_t size, Raster& sprite, std::ostream& diag);
 
-// Reads the file at path whole and decodes it as decodePackedBytes does.
-// A file that cannot be read whole is openFailure and writes nothing.
+// Decodes the file at path as decodePackedBytes decodes its bytes. A file
+// that cannot be opened, or whose reading fails, is openFailure and writes
+// nothing.
 DecodeResult decodePackedFile(const std::string& path, Raster& sprite, std::ostream& diag);
+
+// Decodes the bytes of source, with a zlib state of its own that is ended
+// before it returns.
+DecodeResult decodePackedSource(ByteSource& source, Raster& sprite, std::ostream& diag);
+
+// Decodes one packed file after another on one zlib state, reset between
+// files instead of made and ended for each: for a worker that goes through
+// thousands of sprites. The outcomes are those of decodePackedSource, except
+// that the state is ended only with the decoder, so endFailure never comes
+// (a reset that fails counts as an init failure, and the next decode starts
+// afresh). Not for use by two threads at once.
+class PackedDecoder {
+public:
+    PackedDecoder();
+    ~PackedDecoder();
+    PackedDecoder(const PackedDecoder&) = delete;
+    PackedDecoder& operator=(const PackedDecoder&) = delete;
+
+    DecodeResult decode(ByteSource& source, Raster& sprite, std::ostream& diag);
+    DecodeResult decodeFile(const std::string& path, Raster& sprite, std::ostream& diag);
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 // The viewer's words for an outcome, for tools that report many files:
 // "cannot open", "inflate init error -2", "inflate error -5", "not a picture",

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "imaging/FileIo.h"
 #include "packed/PackedFile.h"
 #include "tests/support/BmpFactory.h"
 #include "tests/support/RecordingWindow.h"
@@ -110,18 +111,15 @@ TEST(DroppedPath, SplitsDriveDirectoriesAndExtension) {
     EXPECT_FALSE(isPackedExtension(""));
 }
 
-TEST(DroppedPath, DoubleByteCharactersAreSteppedOverWhole) {
-    // 0x95 0x5C is one character of a double-byte code page whose second
-    // byte is a backslash; 0x81 0x2E likewise ends in a dot.
-    const auto isLead = [](unsigned char c) { return c >= 0x81 && c <= 0x9F; };
-    const std::string path = std::string("C:\\d\\a\x95\\b") + ".qel";
-    EXPECT_EQ(splitDroppedPath(path, isLead).baseName, "a\x95\\b");
-    EXPECT_EQ(splitDroppedPath(path).baseName, "b");
-    const std::string dotted = std::string("name\x81.q");
-    EXPECT_EQ(splitDroppedPath(dotted, isLead).extension, "");
-    EXPECT_EQ(splitDroppedPath(dotted).extension, ".q");
-    // A lead byte at the very end has no second byte to step over.
-    EXPECT_EQ(splitDroppedPath("x\x81", isLead).baseName, "x\x81");
+TEST(DroppedPath, Utf8NamesAreSplitOnWholeCharacters) {
+    // Paths reach the core in UTF-8, whose multibyte characters never hold a
+    // byte that could be taken for a separator or a dot.
+    const std::string star = "\xe6\x98\x9f";  // U+661F
+    EXPECT_EQ(splitDroppedPath("C:\\\xe5\x9b\xb3\\" + star + ".qel").baseName, star);
+    EXPECT_EQ(splitDroppedPath("/home/u/\xc3\xa9toile filante.qel").baseName, "\xc3\xa9toile filante");
+    const DroppedName mixed = splitDroppedPath("/d/" + star + "." + star + ".qel");
+    EXPECT_EQ(mixed.baseName, star + "." + star);
+    EXPECT_EQ(mixed.extension, ".qel");
 }
 
 TEST_F(ViewerFlow, AFailedInflateKeepsTheOldPictureAndGraysExtract) {
@@ -151,6 +149,26 @@ TEST_F(ViewerFlow, AFileThatCannotBeOpenedIsReportedAndTheViewerGoesOn) {
     viewer.onDropFiles(packed("blue.qel", blueSprite()));
     EXPECT_EQ(window.take(), (Calls{"title blue", "enable 40001", "repaint"}));
     EXPECT_EQ(shownAtSprite(), 0x0000FFu);
+}
+
+TEST_F(ViewerFlow, BytesHeldByTheFrontEndDecodeAsTheFileAndAFailedReadCannotOpen) {
+    const Bytes file = packBytes(redSprite().data(), redSprite().size(), 9);
+    MemorySource held(file.data(), file.size(), 7);
+    viewer.onDropFiles("C:\\held\\red.qel", held);
+    EXPECT_EQ(viewer.scene().document.payload, redSprite());
+    EXPECT_TRUE(viewer.extractEnabled());
+
+    class Unreadable final : public ByteSource {
+        bool read(std::uint8_t*, std::size_t, std::size_t& count) override {
+            count = 0;
+            return false;
+        }
+    } unreadable;
+    window.take();
+    viewer.onDropFiles("/cut/blue.qel", unreadable);
+    EXPECT_EQ(window.take(), (Calls{"title blue", "gray 40001"}));
+    EXPECT_EQ(diag.str(), "cant open /cut/blue.qel\n");
+    EXPECT_EQ(viewer.scene().document.payload, redSprite());
 }
 
 TEST_F(ViewerFlow, APayloadThatIsNotAPictureReplacesThePayloadOnly) {
@@ -185,11 +203,17 @@ TEST_F(ViewerFlow, ExtractWritesThePayloadByteForByteInTheWorkingDirectory) {
 }
 
 TEST_F(ViewerFlow, LongBaseNamesAreKeptWhole) {
-    const std::string base(200, 'n');
-    viewer.onDropFiles(packed(base + ".qel", redSprite()));
-    EXPECT_EQ(viewer.scene().document.baseName, base);
-    viewer.onCommand(kExtractCommand);
-    EXPECT_EQ(testing::readFile(base + ".bmp"), redSprite());
+    // Up to the longest name a file system takes with ".qel" after it: the
+    // extract file, and the temporary it is written through, must fit too.
+    for (const std::size_t length : {200, 240, 251}) {
+        const std::string base(length, 'n');
+        viewer.onDropFiles(packed(base + ".qel", redSprite()));
+        EXPECT_EQ(viewer.scene().document.baseName, base);
+        viewer.onCommand(kExtractCommand);
+        viewer.onCommand(kExtractCommand);  // again, over the first one
+        EXPECT_EQ(testing::readFile(base + ".bmp"), redSprite()) << length;
+    }
+    EXPECT_EQ(diag.str(), "");
 }
 
 TEST_F(ViewerFlow, AnExtractThatCannotWriteSaysSoAndHarmsNothing) {

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <exception>
 #include <memory>
+#include <new>
 #include <ostream>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 
@@ -62,12 +65,17 @@ std::vector<std::vector<std::size_t>> groupByKey(const std::vector<std::string>&
 
 class Emitter {
 public:
-    Emitter(std::ostream& out, std::ostream& err, ProgressLine& progress)
-        : out_(out), err_(err), progress_(progress) {}
+    Emitter(std::ostream& out, std::ostream& err, ProgressLine& progress, bool outIsTerminal)
+        : out_(out), err_(err), progress_(progress), outIsTerminal_(outIsTerminal) {}
 
     void emit(const ItemReport& report, std::size_t done) {
         if (!report.ok) allOk_ = false;
-        if (!report.outLine.empty()) out_ << report.outLine << '\n';
+        if (!report.outLine.empty()) {
+            // On a shared terminal the line would start where the count ends.
+            if (outIsTerminal_) progress_.clear();
+            out_ << report.outLine << '\n';
+            if (outIsTerminal_) out_ << std::flush;
+        }
         if (!report.errLine.empty()) {
             progress_.clear();
             // Results first: a reader of both streams sees them in step.
@@ -82,22 +90,46 @@ private:
     std::ostream& out_;
     std::ostream& err_;
     ProgressLine& progress_;
+    bool outIsTerminal_;
     bool allOk_ = true;
 };
 
 }  // namespace
 
 bool runBatch(const std::vector<std::string>& keys, unsigned jobs,
-              const std::function<ItemReport(std::size_t)>& work, std::ostream& out, std::ostream& err,
-              bool showProgress) {
+              const std::function<ItemReport(std::size_t)>& work,
+              const std::function<ItemReport(std::size_t, const std::string& why)>& failed,
+              const BatchStreams& streams) {
+    std::ostream& out = streams.out;
     const std::size_t count = keys.size();
-    ProgressLine progress(err, showProgress, count);
-    Emitter emitter(out, err, progress);
+    ProgressLine progress(streams.err, streams.showProgress, count);
+    Emitter emitter(out, streams.err, progress, streams.outIsTerminal);
+
+    // One item's report whatever happens inside it: an exception must not
+    // leave a worker thread, where it would end the whole program.
+    const auto workOnItem = [&](std::size_t i) -> ItemReport {
+        try {
+            try {
+                return work(i);
+            } catch (const std::bad_alloc&) {
+                return failed(i, "out of memory");
+            } catch (const std::exception& e) {
+                return failed(i, e.what());
+            } catch (...) {
+                return failed(i, "unexpected error");
+            }
+        } catch (...) {
+            // Not even the report could be made: the item still fails.
+            ItemReport report;
+            report.ok = false;
+            return report;
+        }
+    };
 
     const std::vector<std::vector<std::size_t>> groups = groupByKey(keys);
     const std::size_t workers = std::min<std::size_t>(jobs, groups.size());
     if (workers <= 1) {
-        for (std::size_t i = 0; i < count; ++i) emitter.emit(work(i), i + 1);
+        for (std::size_t i = 0; i < count; ++i) emitter.emit(workOnItem(i), i + 1);
         progress.clear();
         out << std::flush;
         return emitter.allOk();
@@ -123,7 +155,7 @@ bool runBatch(const std::vector<std::string>& keys, unsigned jobs,
             const std::size_t g = nextGroup.fetch_add(1, std::memory_order_relaxed);
             if (g >= groups.size()) return;
             for (const std::size_t i : groups[g]) {
-                reports[i] = work(i);
+                reports[i] = workOnItem(i);
                 finished[i].store(true, std::memory_order_release);
             }
             if (emitting) emitReady();
@@ -132,7 +164,11 @@ bool runBatch(const std::vector<std::string>& keys, unsigned jobs,
 
     std::vector<std::thread> helpers;
     helpers.reserve(workers - 1);
-    for (std::size_t t = 1; t < workers; ++t) helpers.emplace_back(workOn, false);
+    try {
+        for (std::size_t t = 1; t < workers; ++t) helpers.emplace_back(workOn, false);
+    } catch (const std::system_error&) {
+        // No more threads to be had: those that started, and this one, do it all.
+    }
     workOn(true);
     for (std::thread& helper : helpers) helper.join();
     emitReady();

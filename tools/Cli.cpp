@@ -1,6 +1,7 @@
 #include "tools/Cli.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <ostream>
 #include <thread>
 
@@ -160,13 +161,14 @@ std::string parseLine(const CommandSpec& spec, const std::vector<std::string>& a
         if (arg[1] == '-') {
             const std::size_t equals = arg.find('=');
             const std::string name = arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
-            if (name == "help") {
-                parsed.help = true;
-                continue;
-            }
+            // --help is one of the command's long options, shortened like the others.
+            static const OptionSpec kHelp{'h', "help", false};
+            std::vector<const OptionSpec*> candidates = {&kHelp};
+            for (const OptionSpec& option : spec.options) candidates.push_back(&option);
             const OptionSpec* match = nullptr;
             int matches = 0;
-            for (const OptionSpec& option : spec.options) {
+            for (const OptionSpec* candidate : candidates) {
+                const OptionSpec& option = *candidate;
                 const std::string longName = option.longName;
                 if (longName == name) {
                     match = &option;
@@ -183,6 +185,10 @@ std::string parseLine(const CommandSpec& spec, const std::vector<std::string>& a
             if (!match->takesValue) {
                 if (equals != std::string::npos) {
                     return std::string("option '--") + match->longName + "' doesn't allow an argument";
+                }
+                if (match == &kHelp) {
+                    parsed.help = true;
+                    continue;
                 }
                 parsed.options.emplace_back(match->shortName, std::string());
             } else if (equals != std::string::npos) {
@@ -258,6 +264,7 @@ int runCommand(const CommandSpec& spec, const std::vector<std::string>& args, st
     settings.force = line.has('f');
     settings.png = line.has('p');
     settings.showProgress = context.errIsTerminal;
+    settings.outIsTerminal = context.outIsTerminal;
     settings.jobs = defaultJobs(context);
     if (line.has('j')) {
         long jobs = 0;
@@ -290,17 +297,21 @@ int runCommand(const CommandSpec& spec, const std::vector<std::string>& args, st
     return thumbnailFile(line.operands[0], static_cast<int>(size), line.operands[1], err);
 }
 
-}  // namespace
+// True when arg is "--" and a non-empty start of longName.
+bool abbreviates(const std::string& arg, const char* longName) {
+    if (arg.size() <= 2 || arg.compare(0, 2, "--") != 0) return false;
+    return std::string(longName).compare(0, arg.size() - 2, arg, 2, std::string::npos) == 0;
+}
 
-int runQel(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const CliContext& context) {
+int dispatch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const CliContext& context) {
     const UsageError usage(err, std::string());
     if (args.empty()) return usage("missing command");
     const std::string& first = args[0];
-    if (first == "--help" || first == "-h" || first == "help") {
+    if (abbreviates(first, "help") || first == "-h" || first == "help") {
         out << kSummary << std::flush;
         return kExitSuccess;
     }
-    if (first == "--version") {
+    if (abbreviates(first, "version")) {
         out << "qel " << QEL_VERSION << '\n' << std::flush;
         return kExitSuccess;
     }
@@ -309,6 +320,21 @@ int runQel(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
     if (first.size() > 1 && first[0] == '-') return usage("unrecognized option '" + first + "'");
     return usage("unknown command '" + first + "'");
+}
+
+}  // namespace
+
+int runQel(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const CliContext& context) {
+    const int status = dispatch(args, out, err, context);
+    // Results that never arrived are a failure like any other, not a
+    // success with nothing said (a full disk, a closed pipe's reader gone).
+    out.flush();
+    if (out) return status;
+    const int error = context.outputError ? context.outputError() : 0;
+    err << "qel: write error";
+    if (error != 0) err << ": " << std::strerror(error);
+    err << '\n' << std::flush;
+    return status == kExitUsage ? kExitUsage : kExitFailure;
 }
 
 }  // namespace qel

@@ -7,6 +7,7 @@
  */
 #pragma once
 
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -21,12 +22,20 @@ struct CliContext {
     // Whether the error stream is a terminal: only then does a long run show
     // its "N/TOTAL" progress line.
     bool errIsTerminal = false;
+    // Whether the output stream is a terminal too; then the progress line
+    // gives way to every result line, so that none is glued to it.
+    bool outIsTerminal = false;
     // Worker threads for commands over many files; 0 picks one per core.
     unsigned defaultJobs = 0;
+    // Why writing to the output stream failed (an errno value, 0 unknown),
+    // asked once the stream has gone bad.
+    std::function<int()> outputError;
 };
 
 // Runs one command line. args excludes the program name. Results go to out,
-// diagnostics to err; returns the exit status.
+// diagnostics to err; returns the exit status. When out cannot take what is
+// written to it, that is reported as "qel: write error: ..." and the status
+// is kExitFailure.
 int runQel(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
            const CliContext& context = CliContext{});
 

@@ -15,7 +15,6 @@
 #include "tools/BatchRunner.h"
 #include "tools/Cli.h"
 #include "tools/FileList.h"
-#include "tools/FileWrite.h"
 #include "tools/PngReader.h"
 #include "tools/PngWriter.h"
 #include "viewer/Scene.h"
@@ -41,10 +40,6 @@ private:
     NullBuffer buffer_;
 };
 
-// The largest BMP worth reading for packing or as a backdrop: the biggest
-// picture a load accepts, with room for headers and a palette.
-constexpr std::uint64_t kMaxBmpInput = Raster::kMaxPixels * 3 + 65536;
-
 ItemReport failure(const std::string& path, const std::string& message) {
     ItemReport report;
     report.ok = false;
@@ -53,7 +48,7 @@ ItemReport failure(const std::string& path, const std::string& message) {
 }
 
 std::string cannotWrite(const std::string& outPath, int errorNumber) {
-    return "cannot write " + outPath + ": " + std::strerror(errorNumber);
+    return "cannot write " + outPath + ": " + describeError(errorNumber);
 }
 
 // Anything at the output path, a dangling link included, is kept unless
@@ -61,8 +56,7 @@ std::string cannotWrite(const std::string& outPath, int errorNumber) {
 ItemReport writeResult(const std::string& path, const BatchSettings& settings, const std::string& outName,
                        const std::vector<std::uint8_t>& bytes) {
     const std::string outPath = joinPath(settings.outDir, outName);
-    const WriteResult written =
-        publishFileAt(settings.outDirFd, outName, bytes.data(), bytes.size(), settings.force);
+    const WriteResult written = settings.output->publish(outName, bytes.data(), bytes.size(), settings.force);
     switch (written.outcome) {
     case WriteOutcome::written: return ItemReport{};
     case WriteOutcome::exists: return failure(path, outPath + " exists (use -f to overwrite)");
@@ -71,28 +65,27 @@ ItemReport writeResult(const std::string& path, const BatchSettings& settings, c
     return failure(path, cannotWrite(outPath, written.errorNumber));
 }
 
-// decodePackedFile with a leaner read: the same limit, the same outcomes, the
-// same decoding, minus the stdio calls that cost more than the inflating
-// when a batch has thousands of sprites.
-DecodeResult decodeFile(const std::string& path, Raster& sprite) {
-    std::vector<std::uint8_t> bytes;
-    if (readFileFast(path, kMaxPackedFileSize, bytes) != ReadStatus::ok) {
-        DecodeResult result;
-        result.outcome = DecodeOutcome::openFailure;
-        return result;
-    }
+// Each worker thread decodes on one zlib state of its own, reset between
+// files: for thousands of sprites, making and ending a state for each costs
+// as much as inflating them.
+struct WorkerDecoder {
+    PackedDecoder decoder;
     NullStream diag;
-    return decodePackedBytes(bytes.data(), bytes.size(), sprite, diag);
+};
+
+DecodeResult decodeFile(const std::string& path, Raster& sprite) {
+    thread_local WorkerDecoder worker;
+    return worker.decoder.decodeFile(path, sprite, worker.diag);
 }
 
-bool openOutDir(const DirectoryHandle& handle, const BatchSettings& settings, std::ostream& err) {
-    if (handle.valid()) return true;
-    const int error = errno;
+bool openOutDir(const OutputDirectory& directory, const BatchSettings& settings, std::ostream& err) {
+    if (directory.valid()) return true;
+    const int error = directory.errorNumber();
     err << "qel: " << (settings.outDir.empty() ? std::string(".") : settings.outDir) << ": ";
     if (error == ENOENT || error == ENOTDIR) {
         err << "not a directory\n";
     } else {
-        err << "cannot open directory: " << std::strerror(error) << '\n';
+        err << "cannot open directory: " << describeError(error) << '\n';
     }
     err << std::flush;
     return false;
@@ -122,7 +115,8 @@ ItemReport extractOne(const FileItem& item, const BatchSettings& settings) {
 
     if (result.outcome != DecodeOutcome::success) return failure(item.path, describeOutcome(result));
     std::vector<std::uint8_t> png;
-    if (!encodePng(keyedPngImage(sprite, 1), png)) return failure(item.path, "cannot encode PNG");
+    std::string why;
+    if (!encodePng(keyedPngImage(sprite, 1), png, &why)) return failure(item.path, "cannot encode PNG: " + why);
     return writeResult(item.path, settings, outName, png);
 }
 
@@ -165,7 +159,7 @@ ItemReport packOne(const FileItem& item, const BatchSettings& settings) {
     const std::string outName = name.baseName + ".qel";
 
     std::vector<std::uint8_t> bmp;
-    switch (readFileFast(item.path, kMaxBmpInput, bmp)) {
+    switch (readWholeFile(item.path, Raster::kMaxFileSize, bmp)) {
     case ReadStatus::ok: break;
     case ReadStatus::cannotOpen: return failure(item.path, "cannot open");
     case ReadStatus::tooLarge: return failure(item.path, describeRefusal(PackRefusal::tooLarge));
@@ -183,10 +177,18 @@ ItemReport packOne(const FileItem& item, const BatchSettings& settings) {
     return writeResult(item.path, settings, outName, packed.packed);
 }
 
+// reportOnOutput: the command reports every file in a line of its own on
+// the output stream (info), so a file that failed unexpectedly does too.
 int runItems(const std::vector<FileItem>& items, const std::vector<std::string>& keys, const BatchSettings& settings,
-             const std::function<ItemReport(const FileItem&)>& work, std::ostream& out, std::ostream& err) {
-    const bool ok = runBatch(
-        keys, settings.jobs, [&](std::size_t i) { return work(items[i]); }, out, err, settings.showProgress);
+             const std::function<ItemReport(const FileItem&)>& work, bool reportOnOutput, std::ostream& out,
+             std::ostream& err) {
+    const auto failed = [&](std::size_t i, const std::string& why) {
+        ItemReport report = failure(items[i].path, why);
+        if (reportOnOutput) std::swap(report.outLine, report.errLine);
+        return report;
+    };
+    const bool ok = runBatch(keys, settings.jobs, [&](std::size_t i) { return work(items[i]); }, failed,
+                             BatchStreams{out, err, settings.showProgress, settings.outIsTerminal});
     return ok ? kExitSuccess : kExitFailure;
 }
 
@@ -202,7 +204,7 @@ bool decodeShownPicture(const std::string& path, Raster& sprite, std::ostream& e
 bool loadBackdrop(const std::string& path, Raster& backdrop, std::ostream& err) {
     std::vector<std::uint8_t> bytes;
     const char* problem = nullptr;
-    switch (readWholeFile(path, kMaxBmpInput, bytes)) {
+    switch (readWholeFile(path, Raster::kMaxFileSize, bytes)) {
     case ReadStatus::ok:
         if (!backdrop.loadFromMemory(bytes.data(), bytes.size())) problem = "not a picture the viewer can read";
         break;
@@ -215,10 +217,12 @@ bool loadBackdrop(const std::string& path, Raster& backdrop, std::ostream& err) 
     return false;
 }
 
+// bytes empty: encoding failed, for the reason why.
 int writeSingle(const std::string& path, const std::string& outPath, const std::vector<std::uint8_t>& bytes,
-                std::ostream& err) {
+                const std::string& why, std::ostream& err) {
     if (bytes.empty()) {
-        err << "qel: " << path << ": cannot encode " << outPath << '\n' << std::flush;
+        err << "qel: " << path << ": cannot encode " << outPath << (why.empty() ? "" : ": ") << why << '\n'
+            << std::flush;
         return kExitFailure;
     }
     const WriteResult written = publishFile(outPath, bytes.data(), bytes.size(), true);
@@ -231,31 +235,31 @@ int writeSingle(const std::string& path, const std::string& outPath, const std::
 
 int extractFiles(const std::vector<std::string>& operands, const BatchSettings& settings, std::ostream& out,
                  std::ostream& err) {
-    const DirectoryHandle outDir(settings.outDir);
+    const OutputDirectory outDir(settings.outDir);
     if (!openOutDir(outDir, settings, err)) return kExitFailure;
     BatchSettings batch = settings;
-    batch.outDirFd = outDir.fd();
+    batch.output = &outDir;
     const std::vector<FileItem> items = expandOperands(operands, NameRule::packed, true);
     return runItems(items, outputKeys(items, batch, batch.png ? ".png" : ".bmp"), batch,
-                    [&](const FileItem& item) { return extractOne(item, batch); }, out, err);
+                    [&](const FileItem& item) { return extractOne(item, batch); }, false, out, err);
 }
 
 int describeFiles(const std::vector<std::string>& operands, const BatchSettings& settings, std::ostream& out,
                   std::ostream& err) {
     const std::vector<FileItem> items = expandOperands(operands, NameRule::packed, true);
     const std::vector<std::string> independent(items.size());
-    return runItems(items, independent, settings, describeOne, out, err);
+    return runItems(items, independent, settings, describeOne, true, out, err);
 }
 
 int packFiles(const std::vector<std::string>& operands, const BatchSettings& settings, std::ostream& out,
               std::ostream& err) {
-    const DirectoryHandle outDir(settings.outDir);
+    const OutputDirectory outDir(settings.outDir);
     if (!openOutDir(outDir, settings, err)) return kExitFailure;
     BatchSettings batch = settings;
-    batch.outDirFd = outDir.fd();
+    batch.output = &outDir;
     const std::vector<FileItem> items = expandOperands(operands, NameRule::picture, false);
     return runItems(items, outputKeys(items, batch, ".qel"), batch,
-                    [&](const FileItem& item) { return packOne(item, batch); }, out, err);
+                    [&](const FileItem& item) { return packOne(item, batch); }, false, out, err);
 }
 
 int renderFile(const std::string& path, const std::string& backdropPath, const std::string& outPath,
@@ -269,12 +273,13 @@ int renderFile(const std::string& path, const std::string& backdropPath, const s
     scene.composeScene();
 
     std::vector<std::uint8_t> bytes;
+    std::string why;
     if (endsWithPng(outPath)) {
-        encodePng(opaquePngImage(scene.canvas), bytes);
+        encodePng(opaquePngImage(scene.canvas), bytes, &why);
     } else {
         bytes = scene.canvas.encodeBmp();
     }
-    return writeSingle(path, outPath, bytes, err);
+    return writeSingle(path, outPath, bytes, why, err);
 }
 
 int thumbnailFactor(int width, int height, int size) {
@@ -287,8 +292,9 @@ int thumbnailFile(const std::string& path, int size, const std::string& outPath,
     Raster sprite;
     if (!decodeShownPicture(path, sprite, err)) return kExitFailure;
     std::vector<std::uint8_t> bytes;
-    encodePng(keyedPngImage(sprite, thumbnailFactor(sprite.width(), sprite.height(), size)), bytes);
-    return writeSingle(path, outPath, bytes, err);
+    std::string why;
+    encodePng(keyedPngImage(sprite, thumbnailFactor(sprite.width(), sprite.height(), size)), bytes, &why);
+    return writeSingle(path, outPath, bytes, why, err);
 }
 
 }  // namespace qel

@@ -8,13 +8,16 @@
 
 namespace qel {
 
+class OutputDirectory;
+
 struct BatchSettings {
     std::string outDir;  // empty: the current directory
     bool force = false;  // replace existing output files
     bool png = false;    // extract: write "<base name>.png" instead of the payload
     unsigned jobs = 1;
-    bool showProgress = false;
-    int outDirFd = -1;  // the output directory held open, set by the command itself
+    bool showProgress = false;  // the error stream is a terminal
+    bool outIsTerminal = false;
+    const OutputDirectory* output = nullptr;  // the output directory, set by the command itself
 };
 
 int extractFiles(const std::vector<std::string>& operands, const BatchSettings& settings, std::ostream& out,

@@ -1,7 +1,9 @@
 #include "tools/PngWriter.h"
 
 #include <csetjmp>
+#include <cstdio>
 #include <new>
+#include <string>
 
 #include <png.h>
 
@@ -25,6 +27,30 @@ void appendToVector(png_structp png, png_bytep data, png_size_t length) {
 }
 
 void flushNothing(png_structp) {}
+
+// libpng's own handlers print lines of their own on standard error; these
+// keep the words for the caller's one-line report instead. Fixed buffers:
+// nothing here may throw inside libpng's C frames.
+struct PngMessages {
+    char error[160] = {};
+    char warning[160] = {};
+};
+
+void copyMessage(char (&to)[160], png_const_charp message) {
+    std::snprintf(to, sizeof to, "%s", message ? message : "");
+}
+
+[[noreturn]] void keepError(png_structp png, png_const_charp message) {
+    auto* messages = static_cast<PngMessages*>(png_get_error_ptr(png));
+    if (messages) copyMessage(messages->error, message);
+    png_longjmp(png, 1);
+}
+
+void keepWarning(png_structp png, png_const_charp message) {
+    auto* messages = static_cast<PngMessages*>(png_get_error_ptr(png));
+    // The first one is usually the cause of an error that follows.
+    if (messages && messages->warning[0] == '\0') copyMessage(messages->warning, message);
+}
 
 // libpng reports errors by longjmp to here. Nothing with a destructor lives
 // in this frame, so jumping over the rest of it leaks nothing.
@@ -50,21 +76,28 @@ struct PngWriteHandles {
 
 }  // namespace
 
-bool encodePng(const PngImage& image, std::vector<std::uint8_t>& out) {
+bool encodePng(const PngImage& image, std::vector<std::uint8_t>& out, std::string* why) {
     out.clear();
-    if (image.width <= 0 || image.height <= 0 || !image.fillRow) return false;
+    const auto fail = [&](const std::string& reason) {
+        out.clear();
+        if (why) *why = reason;
+        return false;
+    };
+    if (image.width <= 0 || image.height <= 0 || !image.fillRow) return fail("no picture");
     const std::size_t channels = image.alpha ? 4 : 3;
     std::vector<std::uint8_t> row(static_cast<std::size_t>(image.width) * channels);
 
+    PngMessages messages;
     PngWriteHandles handles;
-    handles.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    if (!handles.png) return false;
+    handles.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &messages, keepError, keepWarning);
+    if (!handles.png) return fail("out of memory");
     handles.info = png_create_info_struct(handles.png);
-    if (!handles.info) return false;
+    if (!handles.info) return fail("out of memory");
     png_set_write_fn(handles.png, &out, appendToVector, flushNothing);
     if (!writeRows(handles.png, handles.info, image, row.data())) {
-        out.clear();
-        return false;
+        std::string reason = messages.error[0] != '\0' ? messages.error : "libpng failed";
+        if (messages.warning[0] != '\0') reason += std::string(" (") + messages.warning + ")";
+        return fail(reason);
     }
     return true;
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace qel {
@@ -20,8 +21,9 @@ struct PngImage {
 };
 
 // Encodes the image as a complete PNG file image into out. False (out empty)
-// when libpng reports an error or the size is not positive.
-bool encodePng(const PngImage& image, std::vector<std::uint8_t>& out);
+// when libpng reports an error or the size is not positive; why, when
+// given, then gets libpng's words. libpng itself prints nothing.
+bool encodePng(const PngImage& image, std::vector<std::uint8_t>& out, std::string* why = nullptr);
 
 // The raster as RGBA, scaled up by an integer factor with nearest-neighbour
 // sampling; pixels of the key colour get alpha 0 and keep their colour, so

@@ -7,16 +7,14 @@
 
 namespace qel {
 
-DroppedName splitDroppedPath(const std::string& path, LeadBytePredicate isLeadByte) {
+DroppedName splitDroppedPath(const std::string& path) {
     std::size_t nameStart = 0;
     if (path.size() >= 2 && path[1] == ':') nameStart = 2;  // drive letter
     std::size_t lastDot = std::string::npos;
+    // Every byte of a UTF-8 multibyte character is 0x80 or above, so a byte
+    // test is a character test for the ASCII separators and the dot.
     for (std::size_t i = nameStart; i < path.size(); ++i) {
-        const auto c = static_cast<unsigned char>(path[i]);
-        if (isLeadByte && isLeadByte(c) && i + 1 < path.size()) {
-            ++i;  // step over the whole double-byte character
-            continue;
-        }
+        const char c = path[i];
         if (c == '\\' || c == '/') {
             nameStart = i + 1;
             lastDot = std::string::npos;
@@ -53,14 +51,19 @@ void Viewer::setExtractEnabled(bool enabled) {
     window_.setCommandEnabled(kExtractCommand, enabled);
 }
 
-int Viewer::onDropFiles(const std::string& path) {
-    const DroppedName name = splitDroppedPath(path, isLeadByte_);
+int Viewer::onDropFiles(const std::string& path) { return takeDrop(path, nullptr); }
+
+int Viewer::onDropFiles(const std::string& path, ByteSource& source) { return takeDrop(path, &source); }
+
+int Viewer::takeDrop(const std::string& path, ByteSource* source) {
+    const DroppedName name = splitDroppedPath(path);
     if (!isPackedExtension(name.extension)) return 0;
 
     scene_.document.baseName = name.baseName;
     window_.setTitle(name.baseName);
 
-    DecodeResult result = decodePackedFile(path, scene_.sprite, diag_);
+    DecodeResult result = source ? decodePackedSource(*source, scene_.sprite, diag_)
+                                 : decodePackedFile(path, scene_.sprite, diag_);
     if (result.hasPayload) scene_.document.payload = std::move(result.payload);
 
     switch (result.outcome) {
@@ -101,7 +104,7 @@ void Viewer::extract() {
     if (!extractEnabled_ || !scene_.document.baseName || !scene_.document.payload) return;
     const std::string outputName = *scene_.document.baseName + ".bmp";
     const std::vector<std::uint8_t>& payload = *scene_.document.payload;
-    if (!writeFileAtomically(outputName, payload.data(), payload.size())) {
+    if (publishFile(outputName, payload.data(), payload.size(), true).outcome != WriteOutcome::written) {
         diag_ << "cant create " << outputName << "\n" << std::flush;
     }
 }

@@ -3,10 +3,11 @@
  * the document and acts on its window only through ViewerWindow. A front end
  * turns its platform's events into these calls and draws scene().canvas.
  *
- * Dropping a file: the first dropped path is split into directory, base name
- * and extension (a leading "X:" drive, everything up to the last '\' or '/',
- * the extension from the last '.'); only files whose extension starts with
- * ".qel" (case-sensitive) are taken. The base name becomes the title, the file
+ * Dropping a file: the first dropped path, in UTF-8, is split into
+ * directory, base name and extension (a leading "X:" drive, everything up to
+ * the last '\' or '/', the extension from the last '.'; no byte of a UTF-8
+ * multibyte character can be taken for one of those); only files whose
+ * extension starts with ".qel" (case-sensitive) are taken. The base name becomes the title, the file
  * is decoded into the sprite, and the outcome decides the rest:
  *
  *   outcome                  payload    sprite     "Extract(BMP)"
@@ -30,16 +31,14 @@
 
 namespace qel {
 
-// Tells whether a byte starts a double-byte character of the path's code
-// page, so that its second byte is never taken for a separator or a dot.
-using LeadBytePredicate = bool (*)(unsigned char);
+class ByteSource;
 
 struct DroppedName {
     std::string baseName;   // the file name without directory and extension
     std::string extension;  // from the last dot on, dot included; empty without one
 };
 
-DroppedName splitDroppedPath(const std::string& path, LeadBytePredicate isLeadByte = nullptr);
+DroppedName splitDroppedPath(const std::string& path);
 // True when the extension's first four characters are exactly ".qel".
 bool isPackedExtension(const std::string& extension);
 
@@ -50,14 +49,16 @@ public:
     Viewer(const Viewer&) = delete;
     Viewer& operator=(const Viewer&) = delete;
 
-    void setLeadBytePredicate(LeadBytePredicate isLeadByte) { isLeadByte_ = isLeadByte; }
-
     // Sets up the scene, accepts drops and grays "Extract(BMP)".
     void initScene(const std::string& backdropPath = kBackdropPath);
     void composeScene() { scene_.composeScene(); }
 
     // The first path of a drop. Returns 0.
     int onDropFiles(const std::string& path);
+    // The same for a front end that holds the file's bytes itself: path
+    // names the file, source gives its bytes, and a failed read of source
+    // counts as a file that cannot be opened.
+    int onDropFiles(const std::string& path, ByteSource& source);
     // A menu command. Other ids do nothing. Returns 0.
     int onCommand(int commandId);
     // Escape ends the viewer; other keys do nothing.
@@ -70,13 +71,13 @@ public:
     const Scene& scene() const { return scene_; }
 
 private:
+    int takeDrop(const std::string& path, ByteSource* source);
     void setExtractEnabled(bool enabled);
     void extract();
     void releaseForExit();
 
     ViewerWindow& window_;
     std::ostream& diag_;
-    LeadBytePredicate isLeadByte_ = nullptr;
     Scene scene_;
     bool extractEnabled_ = false;
 };

@@ -81,8 +81,36 @@ void WebViewerWindow::start() {
     present();
 }
 
-void WebViewerWindow::drop(const std::string& path) {
-    if (!ended_) viewer_.onDropFiles(path);
+namespace {
+
+// The page's copy of a dropped file. When the copy was cut, its end is not
+// the file's: a decoder that reads that far fails to read the file, rather
+// than decide on a file cut short.
+class PageCopy final : public ByteSource {
+public:
+    explicit PageCopy(bool cut) : cut_(cut) {}
+    bool open(const std::string& path) { return file_.open(path); }
+    bool read(std::uint8_t* buffer, std::size_t capacity, std::size_t& count) override {
+        if (!file_.read(buffer, capacity, count)) return false;
+        return count != 0 || !cut_;
+    }
+
+private:
+    InputFile file_;
+    bool cut_;
+};
+
+}  // namespace
+
+void WebViewerWindow::drop(const std::string& path, bool cut) {
+    if (!ended_) {
+        PageCopy copy(cut);
+        if (copy.open(path)) {
+            viewer_.onDropFiles(path, copy);
+        } else {
+            viewer_.onDropFiles(path);  // nothing there: the core says so
+        }
+    }
     // The copy was made for this drop only; the payload the core keeps is its own.
     std::remove(path.c_str());
 }
@@ -101,7 +129,7 @@ void WebViewerWindow::offerExtractedFile() {
     if (!baseName) return;
     const std::string name = *baseName + ".bmp";
     std::vector<std::uint8_t> bytes;
-    if (readWholeFile(name, kMaxPackedFileSize, bytes) != ReadStatus::ok) return;
+    if (readWholeFile(name, kMaxPayloadSize, bytes) != ReadStatus::ok) return;
     std::remove(name.c_str());
     pageDownload(name.c_str(), bytes.data(), static_cast<int>(bytes.size()));
 }

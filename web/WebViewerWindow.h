@@ -15,6 +15,11 @@
 
 namespace qel::web {
 
+// The most of a dropped file the page copies into the module: the browser
+// need not read a huge file whole. The decoder stops reading where its
+// outcome is decided, which for a packed file is a few hundred bytes in.
+constexpr std::uint64_t kPageCopyLimit = 16u * 1024u * 1024u;
+
 // A stream buffer that hands each complete line written to it to the page,
 // which shows it in the status line and on the console. The core flushes
 // after every insertion, also in mid-line, so flushing sends nothing.
@@ -36,8 +41,9 @@ public:
     void start();
     // A file dropped on the page or chosen in its file picker, already
     // copied to path (or missing there when the browser could not read it).
-    // The copy is removed afterwards.
-    void drop(const std::string& path);
+    // cut: the file is larger than the page copies, and the copy holds its
+    // first kPageCopyLimit bytes only. The copy is removed afterwards.
+    void drop(const std::string& path, bool cut);
     // A click on a menu item.
     void command(int commandId);
     bool ended() const { return ended_; }

@@ -19,19 +19,16 @@ EMSCRIPTEN_KEEPALIVE void qel_web_start() {
     window->start();
 }
 
-EMSCRIPTEN_KEEPALIVE void qel_web_drop(const char* path) {
-    if (window && path) window->drop(path);
+// cut: the page copied only the file's first qel_web_copy_limit() bytes.
+EMSCRIPTEN_KEEPALIVE void qel_web_drop(const char* path, int cut) {
+    if (window && path) window->drop(path, cut != 0);
 }
 
 EMSCRIPTEN_KEEPALIVE void qel_web_command(int commandId) {
     if (window) window->command(commandId);
 }
 
-// How many bytes of a dropped file the page copies at most: one more than
-// the decoder reads, so that a larger file is still refused as too large
-// without the browser reading all of it.
-EMSCRIPTEN_KEEPALIVE double qel_web_copy_limit() {
-    return static_cast<double>(qel::kMaxPackedFileSize + 1);
-}
+// How many bytes of a dropped file the page copies at most.
+EMSCRIPTEN_KEEPALIVE double qel_web_copy_limit() { return static_cast<double>(qel::web::kPageCopyLimit); }
 
 }  // extern "C"

@@ -58,6 +58,35 @@ Bytes concat(Bytes a, const Bytes& b) {
     return a;
 }
 
+// A zlib stream of payload with empty stored blocks before and after its
+// data: input that inflate takes without giving any output, also once the
+// output is full. Empty when zlib fails.
+Bytes withEmptyBlocks(const Bytes& payload, int before, int after) {
+    z_stream s;
+    std::memset(&s, 0, sizeof s);
+    if (deflateInit2(&s, Z_BEST_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return {};
+    Bytes data(deflateBound(&s, static_cast<uLong>(payload.size())) + 32);
+    s.next_in = const_cast<Bytef*>(payload.data());
+    s.avail_in = static_cast<uInt>(payload.size());
+    s.next_out = data.data();
+    s.avail_out = static_cast<uInt>(data.size());
+    // A sync flush ends on a byte boundary, where stored blocks may follow.
+    const int code = deflate(&s, Z_SYNC_FLUSH);
+    data.resize(s.total_out);
+    deflateEnd(&s);
+    if (code != Z_OK || s.avail_in != 0) return {};
+
+    const Bytes emptyBlock = {0x00, 0x00, 0x00, 0xFF, 0xFF};
+    Bytes out = zlibHeader(0x78, 0);
+    for (int i = 0; i < before; ++i) out = concat(std::move(out), emptyBlock);
+    out = concat(std::move(out), data);
+    for (int i = 0; i < after; ++i) out = concat(std::move(out), emptyBlock);
+    out = concat(std::move(out), Bytes{0x01, 0x00, 0x00, 0xFF, 0xFF});  // the final block, empty
+    const uLong check = adler32(adler32(0, nullptr, 0), payload.data(), static_cast<uInt>(payload.size()));
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(check >> shift));
+    return out;
+}
+
 }  // namespace
 
 Bytes sampleSprite24() { return makeBmp24(24, 24, sampleSpriteColour); }
@@ -176,7 +205,7 @@ std::vector<NamedInput> hostilePackedFiles() {
     const Bytes s24 = sampleSprite24();
     const Bytes good = packed(s24);
     Bytes badCheck = good;
-    badCheck.back() ^= 0x01;
+    if (!badCheck.empty()) badCheck.back() ^= 0x01;  // empty only if zlib failed
     Bytes invalidBlock = zlibHeader(0x78, 0);
     invalidBlock.push_back(0x07);  // final block of the reserved type 3
     Bytes storedLengthMismatch = zlibHeader(0x78, 0);
@@ -210,6 +239,9 @@ std::vector<NamedInput> hostilePackedFiles() {
         {"payload-cut-bmp", packed(truncated(s24, s24.size() - 1))},
         {"payload-max-pixels-bits1", packed(bmpHeader(4096, 4096, 1, 54, 54))},
         {"payload-exactly-2048", packed(pictureOfExactSize(kMaxPayloadSize))},
+        {"empty-blocks-before", withEmptyBlocks(s24, 600, 0)},
+        {"empty-blocks-after-a-full-buffer", withEmptyBlocks(pictureOfExactSize(kMaxPayloadSize), 0, 600)},
+        {"empty-blocks-after-2049", withEmptyBlocks(pictureOfExactSize(kMaxPayloadSize + 1), 0, 600)},
         {"stored-sprite", packed(s24, 0)},
         {"sprite8", packed(sampleSprite8())},
         {"sprite16", packed(sampleSprite16())},

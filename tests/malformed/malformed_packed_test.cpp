@@ -4,7 +4,9 @@
 
 #include <sstream>
 #include <string>
+#include <tuple>
 
+#include "imaging/FileIo.h"
 #include "imaging/Raster.h"
 #include "packed/PackedFile.h"
 #include "tests/malformed/Cases.h"
@@ -118,6 +120,15 @@ TEST(MalformedPacked, PayloadOfExactlyTheLimitDecodes) {
     expectSuccess(hostilePacked("payload-exactly-2048"), pictureOfExactSize(kMaxPayloadSize));
 }
 
+TEST(MalformedPacked, InputWithoutOutputIsTakenAlsoWhenTheBufferIsFull) {
+    // Empty blocks before the data, or after a payload that fills the
+    // buffer: the stream still ends, and decodes as a whole.
+    expectSuccess(hostilePacked("empty-blocks-before"), sampleSprite24());
+    expectSuccess(hostilePacked("empty-blocks-after-a-full-buffer"), pictureOfExactSize(kMaxPayloadSize));
+    EXPECT_GT(hostilePacked("empty-blocks-after-a-full-buffer").size(), 3000u);
+    expectInflateError("empty-blocks-after-2049", -5);
+}
+
 TEST(MalformedPacked, PresetDictionaryGivesAnEmptyPayloadThatIsNotAPicture) {
     const Bytes packed = hostilePacked("preset-dictionary");
     ASSERT_GE(packed.size(), 2u);
@@ -160,6 +171,86 @@ TEST(MalformedPacked, SoundStreamsOfEveryKindDecode) {
     expectSuccess(hostilePacked("stored-sprite"), sampleSprite24());
     expectSuccess(hostilePacked("sprite8"), sampleSprite8());
     expectSuccess(hostilePacked("sprite16"), sampleSprite16());
+}
+
+// Everything one decoding gives, to compare ways of decoding: outcome,
+// code, payload, diagnostic and the sprite's header and pixels.
+template <typename Decode>
+auto decodedBy(Decode decode) {
+    Raster sprite;
+    makePlaceholderSprite(sprite);
+    std::ostringstream diag;
+    const DecodeResult r = decode(sprite, diag);
+    const RasterSnapshot after(sprite);
+    return std::make_tuple(r.outcome, r.zlibCode, r.hasPayload, r.payload, diag.str(), after.header, after.pixels);
+}
+
+TEST(MalformedPacked, EveryStreamDecodesAlikeInPiecesOfAnySizeAndOnAReusedState) {
+    // Each piece boundary stops inflate in another place; none may change a
+    // thing. One decoder goes through every case in turn, as a worker does.
+    PackedDecoder reused;
+    for (const NamedInput& input : hostilePackedFiles()) {
+        // A stream of a few bytes that loads a 48 MiB picture: slow to
+        // compare, and nothing for piece boundaries to find.
+        if (input.name == "payload-max-pixels-bits1") continue;
+        SCOPED_TRACE(input.name);
+        const Bytes& bytes = input.bytes;
+        const auto whole = decodedBy([&](Raster& sprite, std::ostream& diag) {
+            return decodePackedBytes(bytes.data(), bytes.size(), sprite, diag);
+        });
+        for (const std::size_t piece : {1, 2, 5, 64, 1000}) {
+            EXPECT_TRUE(whole == decodedBy([&](Raster& sprite, std::ostream& diag) {
+                MemorySource source(bytes.data(), bytes.size(), piece);
+                return decodePackedSource(source, sprite, diag);
+            })) << "pieces of " << piece;
+        }
+        EXPECT_TRUE(whole == decodedBy([&](Raster& sprite, std::ostream& diag) {
+            MemorySource source(bytes.data(), bytes.size(), 3);
+            return reused.decode(source, sprite, diag);
+        })) << "reused state";
+    }
+}
+
+// A source that counts what it hands out.
+class CountingSource final : public ByteSource {
+public:
+    CountingSource(const Bytes& bytes, std::size_t piece) : inner_(bytes.data(), bytes.size(), piece) {}
+    bool read(std::uint8_t* buffer, std::size_t capacity, std::size_t& count) override {
+        const bool ok = inner_.read(buffer, capacity, count);
+        handedOut += count;
+        return ok;
+    }
+    std::size_t handedOut = 0;
+
+private:
+    MemorySource inner_;
+};
+
+TEST(MalformedPacked, ReadingStopsWhereTheOutcomeIsDecided) {
+    // A sound stream followed by a mebibyte: nothing after the stream's end
+    // is asked for.
+    Bytes file = hostilePacked("sprite8");
+    const std::size_t streamSize = file.size();
+    file.resize(streamSize + (1u << 20), 0xA5);
+    CountingSource sound(file, 100);
+    Raster sprite;
+    std::ostringstream diag;
+    EXPECT_EQ(decodePackedSource(sound, sprite, diag).outcome, DecodeOutcome::success);
+    EXPECT_LT(sound.handedOut, streamSize + 100);
+
+    // A read that fails is a file that cannot be read: no diagnostic.
+    class FailingSource final : public ByteSource {
+    public:
+        bool read(std::uint8_t*, std::size_t, std::size_t& count) override {
+            count = 0;
+            return false;
+        }
+    } failing;
+    std::ostringstream quiet;
+    const DecodeResult failed = decodePackedSource(failing, sprite, quiet);
+    EXPECT_EQ(failed.outcome, DecodeOutcome::openFailure);
+    EXPECT_FALSE(failed.hasPayload);
+    EXPECT_EQ(quiet.str(), "");
 }
 
 }  // namespace

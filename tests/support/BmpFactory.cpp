@@ -99,8 +99,8 @@ std::uint32_t sampleBackdropColour(int x, int y) {
     return (red << 16) | (green << 8) | 0xF0;
 }
 
-// Paths are UTF-8, as everywhere in the project; on Windows the library opens
-// them through the wide-character calls.
+// Paths are UTF-8, as everywhere in the project; u8path makes them wide on
+// Windows.
 void writeFile(const std::string& path, const Bytes& bytes) {
     std::ofstream out(std::filesystem::u8path(path), std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));

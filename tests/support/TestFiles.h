@@ -15,7 +15,8 @@ public:
     ScopedWorkDir& operator=(const ScopedWorkDir&) = delete;
 
     const std::filesystem::path& path() const { return dir_; }
-    std::string file(const std::string& name) const { return (dir_ / name).string(); }
+    // The path of name (UTF-8) in the directory, in UTF-8.
+    std::string file(const std::string& name) const { return (dir_ / std::filesystem::u8path(name)).u8string(); }
 
 private:
     std::filesystem::path previous_;

@@ -4,10 +4,15 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <new>
+#include <sstream>
+#include <stdexcept>
 
 #include "tests/support/BmpFactory.h"
 #include "tests/support/TestFiles.h"
 #include "tests/tools/QelTestSupport.h"
+#include "tools/BatchRunner.h"
+#include "tools/Cli.h"
 
 namespace qel::testing {
 namespace {
@@ -29,45 +34,15 @@ TEST(QelCommandLine, HelpAndVersionGoToStandardOutput) {
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out.rfind("qel ", 0), 0u);
     EXPECT_EQ(run.out.back(), '\n');
-}
 
-TEST(QelCommandLine, UsageErrorsAreOneLineAndAHintWithStatusTwo) {
-    ScopedWorkDir dir;
-    const struct {
-        std::vector<std::string> args;
-        std::string message;
-    } cases[] = {
-        {{}, "qel: missing command\nTry 'qel --help' for more information.\n"},
-        {{"explode"}, "qel: unknown command 'explode'\nTry 'qel --help' for more information.\n"},
-        {{"--frobnicate"}, "qel: unrecognized option '--frobnicate'\nTry 'qel --help' for more information.\n"},
-        {{"extract"}, "qel: missing file operand\nTry 'qel extract --help' for more information.\n"},
-        {{"extract", "-x", "a.qel"}, "qel: invalid option -- 'x'\nTry 'qel extract --help' for more information.\n"},
-        {{"extract", "a.qel", "-o"},
-         "qel: option requires an argument -- 'o'\nTry 'qel extract --help' for more information.\n"},
-        {{"extract", "--force=yes", "a.qel"},
-         "qel: option '--force' doesn't allow an argument\nTry 'qel extract --help' for more information.\n"},
-        {{"info", "-j", "0", "a.qel"},
-         "qel: invalid number of jobs '0' (1 to 64)\nTry 'qel info --help' for more information.\n"},
-        {{"info", "--png", "a.qel"}, "qel: unrecognized option '--png'\nTry 'qel info --help' for more information.\n"},
-    };
-    for (const auto& c : cases) {
-        const CliRun run = runCli(c.args);
-        EXPECT_EQ(run.status, 2) << c.message;
-        EXPECT_EQ(run.err, c.message);
-        EXPECT_EQ(run.out, "");
-    }
-    EXPECT_TRUE(fs::is_empty("."));
-}
-
-TEST(QelCommandLine, OptionsMayFollowFilesAndDoubleDashEndsThem) {
-    ScopedWorkDir dir;
-    fs::create_directories("out");
-    writePacked("-dash.qel", starBmp());
-    writePacked("a.qel", starBmp());
-    // Long options by a unique prefix, too.
-    const CliRun run = runCli({"extract", "a.qel", "--out", "out", "--", "-dash.qel"});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(namesIn("out"), (std::vector<std::string>{"-dash.bmp", "a.bmp"}));
+    // Shortened as every long option may be.
+    EXPECT_EQ(runCli({"--he"}).out, runCli({"--help"}).out);
+    EXPECT_EQ(runCli({"--vers"}).out, run.out);
+    const CliRun shortHelp = runCli({"extract", "--hel"});
+    EXPECT_EQ(shortHelp.status, 0) << shortHelp.err;
+    EXPECT_EQ(shortHelp.out, runCli({"extract", "--help"}).out);
+    EXPECT_EQ(runCli({"info", "--h", "x.qel"}).out.rfind("Usage: qel info", 0), 0u);
+    EXPECT_EQ(runCli({"--helpful"}).status, 2);
 }
 
 std::vector<std::string> makeMixedSet(int count) {
@@ -109,6 +84,82 @@ TEST(QelBatch, ParallelRunsReportExactlyAsASerialRun) {
     EXPECT_EQ(std::count(serialExtract.err.begin(), serialExtract.err.end(), '\n'), 13);  // 4, 13, ..., 112
     EXPECT_EQ(namesIn("many"), namesIn("one"));
     for (const std::string& name : namesIn("one")) EXPECT_EQ(readFile("many/" + name), readFile("one/" + name));
+}
+
+// What a terminal shows for text written to it: a carriage return goes back
+// to the start of the line, later text overwrites, trailing blanks vanish.
+std::vector<std::string> shownLines(const std::string& text) {
+    std::vector<std::string> lines(1);
+    std::size_t column = 0;
+    for (const char c : text) {
+        if (c == '\n') {
+            lines.emplace_back();
+            column = 0;
+        } else if (c == '\r') {
+            column = 0;
+        } else {
+            std::string& line = lines.back();
+            if (column < line.size()) {
+                line[column] = c;
+            } else {
+                line.push_back(c);
+            }
+            ++column;
+        }
+    }
+    for (std::string& line : lines) line.erase(line.find_last_not_of(' ') + 1);
+    if (lines.back().empty()) lines.pop_back();
+    return lines;
+}
+
+TEST(QelBatch, ResultsSharingTheTerminalWithTheProgressLineComeOutClean) {
+    ScopedWorkDir dir;
+    const std::vector<std::string> files = makeMixedSet(120);
+    for (const char* command : {"info", "extract"}) {
+        SCOPED_TRACE(command);
+        std::vector<std::string> args = {command, "-f"};
+        if (std::string(command) == "info") args.pop_back();
+        args.insert(args.end(), files.begin(), files.end());
+        // Both streams on one terminal, as a shell starts it.
+        std::ostringstream terminal;
+        CliContext context;
+        context.defaultJobs = 2;
+        context.errIsTerminal = true;
+        context.outIsTerminal = true;
+        runQel(args, terminal, terminal, context);
+        std::ostringstream plain;
+        CliContext plainContext;
+        plainContext.defaultJobs = 1;
+        runQel(args, plain, plain, plainContext);
+        EXPECT_NE(terminal.str().find("\r120/120"), std::string::npos);
+        EXPECT_EQ(shownLines(terminal.str()), shownLines(plain.str()));
+    }
+}
+
+TEST(QelBatch, AnExceptionInAWorkerIsThatItemsFailure) {
+    // Out of memory in one item, something else in another: the run goes on.
+    std::vector<std::string> keys(20);
+    const auto work = [](std::size_t i) -> ItemReport {
+        if (i == 7) throw std::bad_alloc();
+        if (i == 12) throw std::runtime_error("broken");
+        ItemReport report;
+        report.outLine = "item " + std::to_string(i);
+        return report;
+    };
+    const auto failed = [](std::size_t i, const std::string& why) {
+        ItemReport report;
+        report.ok = false;
+        report.errLine = "item " + std::to_string(i) + ": " + why;
+        return report;
+    };
+    for (const unsigned jobs : {1u, 3u}) {
+        std::ostringstream out, err;
+        EXPECT_FALSE(runBatch(keys, jobs, work, failed, BatchStreams{out, err, false, false}));
+        EXPECT_EQ(err.str(), "qel: item 7: out of memory\nqel: item 12: broken\n");
+        const std::string results = out.str();
+        EXPECT_EQ(std::count(results.begin(), results.end(), '\n'), 18);
+        EXPECT_NE(results.find("item 19\n"), std::string::npos);
+    }
 }
 
 TEST(QelBatch, ATerminalSeesProgressOnlyForMoreThanFiftyFiles) {

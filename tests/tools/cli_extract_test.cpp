@@ -104,6 +104,31 @@ TEST(QelExtract, AnExistingFileIsKeptWithoutForceAndReplacedWithIt) {
     EXPECT_EQ(readFile("star.bmp"), starBmp());
 }
 
+TEST(QelExtract, TheLongestNamesAreWrittenWithAndWithoutForce) {
+    // A base name of 240 characters: its ".bmp" fits the file system's
+    // 255-byte limit, and so must every step of writing it.
+    ScopedWorkDir dir;
+    fs::create_directories("out");
+    const std::string base(240, 'b');
+    writePacked(base + ".qel", starBmp());
+    CliRun run = runCli({"extract", "-o", "out", base + ".qel"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    run = runCli({"extract", "-f", "-o", "out", base + ".qel"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    run = runCli({"extract", "-f", base + ".qel"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(readFile("out/" + base + ".bmp"), starBmp());
+    EXPECT_EQ(readFile(base + ".bmp"), starBmp());
+    EXPECT_EQ(namesIn("out"), std::vector<std::string>{base + ".bmp"});
+
+    // pack writes through the same steps.
+    const std::string bmpBase(251, 'p');
+    writeFile(bmpBase + ".bmp", starBmp());
+    run = runCli({"pack", "-f", "-o", "out", bmpBase + ".bmp"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(readFile("out/" + bmpBase + ".qel"), packed(starBmp()));
+}
+
 TEST(QelExtract, ADanglingLinkCountsAsExisting) {
     ScopedWorkDir dir;
     writePacked("star.qel", starBmp());

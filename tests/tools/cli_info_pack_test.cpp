@@ -82,6 +82,22 @@ TEST(QelInfo, WhatIsNotARegularFileCannotBeOpenedAndNothingHangs) {
     // A listed directory only offers regular files.
     const CliRun listed = runCli({"info", "."});
     EXPECT_EQ(listed.out, native("./empty.qel") + ": inflate error -5\n");
+
+#ifndef _WIN32
+    // Nor is a device a file, even under a packed name.
+    fs::create_symlink("/dev/zero", "zero.qel");
+    EXPECT_EQ(runCli({"info", "zero.qel"}).out, "zero.qel: cannot open\n");
+#endif
+}
+
+TEST(QelInfo, AFileOfAnySizeIsReadAsFarAsItsStream) {
+    // A sound stream followed by more than 16 MiB of other data.
+    ScopedWorkDir dir;
+    writePacked("big.qel", starBmp());
+    fs::resize_file("big.qel", (std::uintmax_t{1} << 24) + 4096);
+    const CliRun run = runCli({"info", "big.qel"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "big.qel: 24x24, 24-bit, 1782 bytes\n");
 }
 
 TEST(QelInfo, ListsADirectoryInNameOrderWithManyWorkers) {

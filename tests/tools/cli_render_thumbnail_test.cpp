@@ -106,6 +106,13 @@ TEST(QelRender, AnUnreadableBackdropOrFileWritesNothing) {
     run = runCli({"render", "-o", "out.bmp", "text.qel"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "qel: text.qel: not a picture\n");
+    // What is not a regular file cannot be opened, whatever size it claims.
+    fs::create_directories("folder");
+    run = runCli({"render", "-b", "folder", "-o", "out.bmp", "big.qel"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "qel: folder: cannot open\n");
+    run = runCli({"render", "-b", "/dev/zero", "-o", "out.bmp", "big.qel"});
+    EXPECT_EQ(run.err, "qel: /dev/zero: cannot open\n");
     EXPECT_FALSE(fs::exists("out.bmp"));
 }
 

@@ -138,11 +138,27 @@ TEST(QelProgram, TheThumbnailerEntrysCommandLineWorks) {
     EXPECT_EQ(png.height, 120);
 }
 
+TEST(QelProgram, LibpngsComplaintsBecomeTheOneLineReport) {
+    // A blank picture a million pixels wide: libpng refuses to encode it,
+    // and would say so in two lines of its own.
+    ScopedWorkDir dir;
+    const int width = 1000001;
+    writePacked("wide.qel", bmpHeader(width, 1, 1, 54, 54));
+    ProgramRun run = runProgram("thumbnail -s 16 wide.qel wide.png");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err,
+              "qel: wide.qel: cannot encode wide.png: Invalid IHDR data (Image width exceeds user limit in IHDR)\n");
+    run = runProgram("extract --png wide.qel");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "qel: wide.qel: cannot encode PNG: Invalid IHDR data (Image width exceeds user limit in IHDR)\n");
+    EXPECT_EQ(namesIn("."), std::vector<std::string>{"wide.qel"});
+}
+
 #ifndef _WIN32
 // Runs "qel ARGS" through the shell after a shell prefix, with the streams
 // captured as runProgram does.
-ProgramRun runInShell(const std::string& args, const std::string& prefix) {
-    const std::string command = prefix + "'" QEL_PROGRAM "' " + args + " </dev/null >qel.out 2>qel.err";
+ProgramRun runInShell(const std::string& args, const std::string& prefix, const std::string& stdoutTo = "qel.out") {
+    const std::string command = prefix + "'" QEL_PROGRAM "' " + args + " </dev/null >" + stdoutTo + " 2>qel.err";
     const int raw = std::system(command.c_str());
     ProgramRun run;
     if (raw != -1 && WIFEXITED(raw)) run.status = WEXITSTATUS(raw);
@@ -174,6 +190,16 @@ TEST(QelProgram, AWriteCutShortKeepsTheExistingFileWhole) {
     EXPECT_EQ(fresh.status, 1);
     EXPECT_EQ(fresh.err, "qel: star.qel: cannot write out/star.bmp: File too large\n");
     EXPECT_TRUE(fs::is_empty("out"));
+}
+
+TEST(QelProgram, AnOutputThatCannotBeWrittenIsAnError) {
+    ScopedWorkDir dir;
+    writePacked("star.qel", starBmp());
+    for (const char* args : {"info star.qel", "--help", "extract --help"}) {
+        const ProgramRun run = runInShell(args, "", "/dev/full");
+        EXPECT_EQ(run.status, 1) << args;
+        EXPECT_EQ(run.err, "qel: write error: No space left on device\n") << args;
+    }
 }
 
 #endif

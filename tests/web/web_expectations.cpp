@@ -34,6 +34,7 @@
 #include "tests/support/RecordingWindow.h"
 #include "tests/support/TestFiles.h"
 #include "viewer/Viewer.h"
+#include "web/WebViewerWindow.h"
 
 namespace fs = std::filesystem;
 using qel::testing::Bytes;
@@ -140,7 +141,7 @@ private:
         viewer_.onCommand(qel::kExtractCommand);
         const std::string name = *viewer_.scene().document.baseName + ".bmp";
         std::vector<std::uint8_t> bytes;
-        if (qel::readWholeFile(name, qel::kMaxPackedFileSize, bytes) != qel::ReadStatus::ok) {
+        if (qel::readWholeFile(name, qel::kMaxPayloadSize, bytes) != qel::ReadStatus::ok) {
             std::cerr << "qel_web_expectations: extract wrote no " << name << "\n";
             failed = true;
             return;
@@ -226,11 +227,12 @@ int main(int argc, char* argv[]) {
         hostile.push_back(put(files, "picture-" + input.name + ".qel",
                               qel::packBytes(input.bytes.data(), input.bytes.size(), 9)));
     }
-    // At the decoder's read limit and one byte over it (a sound file padded
+    // At the page's copy limit and one byte over it (a sound file padded
     // with zeros), and a file far over it that the page must not read whole
-    // (sparse: it takes no room on disk).
+    // (sparse: it takes no room on disk). The decoder reads only the stream,
+    // so the page decides each as the desktop does.
     Bytes atLimit = starBytes;
-    atLimit.resize(qel::kMaxPackedFileSize, 0);
+    atLimit.resize(qel::web::kPageCopyLimit, 0);
     hostile.push_back(put(files, "at-limit.qel", atLimit));
     atLimit.push_back(0);
     hostile.push_back(put(files, "over-limit.qel", atLimit));

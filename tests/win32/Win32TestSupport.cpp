@@ -4,12 +4,18 @@
 
 #include <cstring>
 
+#include "imaging/FileIo.h"
+
 namespace qel::testing {
 
 HDROP makeDrop(const std::vector<std::string>& paths) {
-    std::size_t listBytes = 1;  // the NUL that ends the list
-    for (const std::string& path : paths) listBytes += path.size() + 1;
-    HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + listBytes);
+    std::vector<std::wstring> wide;
+    std::size_t listChars = 1;  // the NUL that ends the list
+    for (const std::string& path : paths) {
+        wide.push_back(qel::utf8ToWide(path));
+        listChars += wide.back().size() + 1;
+    }
+    HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + listChars * sizeof(wchar_t));
     if (!memory) return nullptr;
     auto* bytes = static_cast<char*>(GlobalLock(memory));
     if (!bytes) {
@@ -18,10 +24,10 @@ HDROP makeDrop(const std::vector<std::string>& paths) {
     }
     auto* header = reinterpret_cast<DROPFILES*>(bytes);
     header->pFiles = sizeof(DROPFILES);
-    header->fWide = FALSE;
-    char* out = bytes + sizeof(DROPFILES);
-    for (const std::string& path : paths) {
-        std::memcpy(out, path.c_str(), path.size() + 1);
+    header->fWide = TRUE;
+    auto* out = reinterpret_cast<wchar_t*>(bytes + sizeof(DROPFILES));
+    for (const std::wstring& path : wide) {
+        std::memcpy(out, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
         out += path.size() + 1;
     }
     // GHND zero-fills, so the list's final NUL is already there.
@@ -54,11 +60,11 @@ std::optional<int> takeQuit() {
 }
 
 std::string windowTitle(HWND window) {
-    const int length = GetWindowTextLengthA(window);
-    std::string title(static_cast<std::size_t>(length) + 1, '\0');
-    const int copied = GetWindowTextA(window, title.data(), length + 1);
+    const int length = GetWindowTextLengthW(window);
+    std::wstring title(static_cast<std::size_t>(length) + 1, L'\0');
+    const int copied = GetWindowTextW(window, title.data(), length + 1);
     title.resize(static_cast<std::size_t>(copied > 0 ? copied : 0));
-    return title;
+    return qel::wideToUtf8(title);
 }
 
 std::string programDirectory() {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "imaging/FileIo.h"
 #include "packed/PackedFile.h"
 #include "tests/support/BmpFactory.h"
 #include "tests/support/TestFiles.h"
@@ -192,12 +193,36 @@ TEST_F(ViewerWindowTest, LongDroppedPathIsTakenWhole) {
     EXPECT_EQ(windowTitle(window_), "deep");
 }
 
-TEST_F(ViewerWindowTest, DoubleBytePathSplitsOnWholeCharacters) {
-    // The window hands the core the ANSI code page's lead bytes: 0x83 0x5C
-    // is one character in code page 932 whose second byte is '\'.
-    if (GetACP() != 932) GTEST_SKIP() << "needs the 932 ANSI code page; ctest runs this with LC_ALL=ja_JP.UTF-8";
-    drop({"C:\\missing\\\x83\x5C.qel"});
-    EXPECT_EQ(windowTitle(window_), "\x83\x5C");
+TEST_F(ViewerWindowTest, ANameOutsideTheCodePageKeepsEveryCharacter) {
+    // U+661F is in no Western ANSI code page: through the 8-bit calls the
+    // drop would arrive as "?.qel", which cannot be opened.
+    const std::wstring star = L"\u661F";
+
+    const std::string base = qel::wideToUtf8(star);
+    const Bytes payload = makeBmp24(24, 24, lopsidedColour);
+    drop({writePacked(base + ".qel", payload)});
+    wchar_t title[16] = {};
+    GetWindowTextW(window_, title, 16);
+    EXPECT_EQ(std::wstring(title), star);
+    EXPECT_TRUE(extractEnabled());
+    expectWhiteCanvasWithSprite(lopsidedColour);
+
+    EXPECT_EQ(command(qel::kExtractCommand), 0);
+    const std::wstring extracted = qel::utf8ToWide(work_.file(base + ".bmp"));
+    EXPECT_NE(GetFileAttributesW(extracted.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(qel::testing::readFile(work_.file(base + ".bmp")), payload);
+}
+
+TEST_F(ViewerWindowTest, ALongNameExtractsBesideAnyWorkingDirectory) {
+    // The working directory and the name together are longer than MAX_PATH.
+    const std::string base(240, 'n');
+    const Bytes payload = makeBmp24(24, 24, lopsidedColour);
+    drop({writePacked(base + ".qel", payload)});
+    ASSERT_TRUE(extractEnabled());
+    EXPECT_EQ(command(qel::kExtractCommand), 0);
+    Bytes written;
+    EXPECT_EQ(qel::readWholeFile(work_.file(base + ".bmp"), 1u << 20, written), qel::ReadStatus::ok);
+    EXPECT_EQ(written, payload);
 }
 
 TEST_F(ViewerWindowTest, EscapeExitAndClosingEachQuitWithZero) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "imaging/FileIo.h"
 #include "resources/win32/QelViewerRes.h"
 #include "viewer/Viewer.h"
 #include "viewer/ViewerWindow.h"
@@ -21,15 +22,18 @@ static_assert(sizeof(BITMAPINFO) == Raster::kHeaderBlockSize,
 
 namespace {
 
-// The core asks whether a byte of an ANSI path starts a double-byte
-// character; the answer depends on the system's ANSI code page.
-bool isAnsiLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
+// The window is a Unicode window throughout (class, procedure, message
+// loop): text set on an ANSI window would pass through the ANSI code page
+// and lose every character outside it. The core speaks UTF-8; the
+// conversion happens here and in the file layer, nowhere else.
+constexpr const wchar_t* kWideClassName = L"QelView";
+constexpr const wchar_t* kWideTitle = L"QelViewer";
 
 class Win32Window final : public ViewerWindow {
 public:
     explicit Win32Window(HWND window) : window_(window) {}
 
-    void setTitle(const std::string& title) override { SetWindowTextA(window_, title.c_str()); }
+    void setTitle(const std::string& title) override { SetWindowTextW(window_, utf8ToWide(title).c_str()); }
 
     void setCommandEnabled(int commandId, bool enabled) override {
         EnableMenuItem(GetMenu(window_), static_cast<UINT>(commandId),
@@ -54,16 +58,14 @@ private:
 
 // What one window owns: the ViewerWindow the core talks to and the core.
 struct ViewerFrame {
-    explicit ViewerFrame(HWND window) : window(window), viewer(this->window) {
-        viewer.setLeadBytePredicate(isAnsiLeadByte);
-    }
+    explicit ViewerFrame(HWND window) : window(window), viewer(this->window) {}
 
     Win32Window window;
     Viewer viewer;
 };
 
 ViewerFrame* frameOf(HWND window) {
-    return reinterpret_cast<ViewerFrame*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    return reinterpret_cast<ViewerFrame*>(GetWindowLongPtrW(window, GWLP_USERDATA));
 }
 
 void paint(HWND window, Viewer& viewer) {
@@ -76,39 +78,41 @@ void paint(HWND window, Viewer& viewer) {
     }
 }
 
-// Takes the first dropped path whole, however long it is, and hands it to
-// the viewer once the drop handle is released.
+// Takes the first dropped path whole, however long it is and whatever
+// characters it holds, and hands it to the viewer in UTF-8 once the drop
+// handle is released.
 void dropFiles(HDROP drop, Viewer& viewer) {
-    std::string path;
-    const UINT length = DragQueryFileA(drop, 0, nullptr, 0);
+    std::wstring path;
+    const UINT length = DragQueryFileW(drop, 0, nullptr, 0);
     if (length > 0) {
-        std::vector<char> buffer(static_cast<std::size_t>(length) + 1, '\0');
-        const UINT copied = DragQueryFileA(drop, 0, buffer.data(), length + 1);
+        std::vector<wchar_t> buffer(static_cast<std::size_t>(length) + 1, L'\0');
+        const UINT copied = DragQueryFileW(drop, 0, buffer.data(), length + 1);
         path.assign(buffer.data(), copied <= length ? copied : length);
     }
     DragFinish(drop);
-    if (!path.empty()) viewer.onDropFiles(path);
+    if (!path.empty()) viewer.onDropFiles(wideToUtf8(path));
 }
 
 }  // namespace
 
 bool registerViewerClass(HINSTANCE instance) {
-    WNDCLASSA windowClass{};
+    WNDCLASSW windowClass{};
     windowClass.style = 0;
     windowClass.lpfnWndProc = viewerWindowProc;
     windowClass.cbClsExtra = 0;
     windowClass.cbWndExtra = 0;
     windowClass.hInstance = instance;
-    windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_QEL_ICON));
-    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_QEL_ICON));
+    // IDC_ARROW is an integer resource id, whichever character width it is spelt in.
+    windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    windowClass.lpszMenuName = MAKEINTRESOURCEA(IDR_QEL_MENU);
-    windowClass.lpszClassName = kWindowClassName;
-    return RegisterClassA(&windowClass) != 0;
+    windowClass.lpszMenuName = MAKEINTRESOURCEW(IDR_QEL_MENU);
+    windowClass.lpszClassName = kWideClassName;
+    return RegisterClassW(&windowClass) != 0;
 }
 
 HWND createViewerWindow(HINSTANCE instance) {
-    return CreateWindowExA(0, kWindowClassName, kWindowTitle, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+    return CreateWindowExW(0, kWideClassName, kWideTitle, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
                            CW_USEDEFAULT, CW_USEDEFAULT, kWindowWidth, kWindowHeight, nullptr, nullptr,
                            instance, nullptr);
 }
@@ -116,11 +120,11 @@ HWND createViewerWindow(HINSTANCE instance) {
 int runMessageLoop() {
     MSG message{};
     for (;;) {
-        const BOOL got = GetMessageA(&message, nullptr, 0, 0);
+        const BOOL got = GetMessageW(&message, nullptr, 0, 0);
         if (got == 0) break;
         if (got == -1) return 1;  // the queue itself failed; nothing more will come
         TranslateMessage(&message);
-        DispatchMessageA(&message);
+        DispatchMessageW(&message);
     }
     return static_cast<int>(message.wParam);
 }
@@ -128,13 +132,13 @@ int runMessageLoop() {
 LRESULT CALLBACK viewerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
         auto* frame = new (std::nothrow) ViewerFrame(window);
-        if (!frame) return FALSE;  // CreateWindowExA then fails
-        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(frame));
-        return DefWindowProcA(window, message, wParam, lParam);
+        if (!frame) return FALSE;  // CreateWindowExW then fails
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(frame));
+        return DefWindowProcW(window, message, wParam, lParam);
     }
     ViewerFrame* frame = frameOf(window);
     // Messages before WM_NCCREATE (WM_GETMINMAXINFO) and after WM_NCDESTROY.
-    if (!frame) return DefWindowProcA(window, message, wParam, lParam);
+    if (!frame) return DefWindowProcW(window, message, wParam, lParam);
 
     Viewer& viewer = frame->viewer;
     switch (message) {
@@ -145,9 +149,9 @@ LRESULT CALLBACK viewerWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
         viewer.onDestroy();
         return 0;
     case WM_NCDESTROY:
-        SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
         delete frame;
-        return DefWindowProcA(window, message, wParam, lParam);
+        return DefWindowProcW(window, message, wParam, lParam);
     case WM_PAINT:
         paint(window, viewer);
         return 0;
@@ -165,7 +169,7 @@ LRESULT CALLBACK viewerWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
         dropFiles(reinterpret_cast<HDROP>(wParam), viewer);
         return 0;
     default:
-        return DefWindowProcA(window, message, wParam, lParam);
+        return DefWindowProcW(window, message, wParam, lParam);
     }
 }
 

@@ -17,6 +17,8 @@
 
 namespace qel::win32 {
 
+// The class and first title, as other programs look them up; the window
+// itself is a Unicode window registered under the same name.
 constexpr const char* kWindowClassName = "QelView";
 constexpr const char* kWindowTitle = "QelViewer";
 // Outer size of the window. Nothing fits it to the canvas: the client area is

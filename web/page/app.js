@@ -101,14 +101,17 @@
   // vanished after the drag began.
   async function openFile(file) {
     const path = `${DROP_DIR}/${file.name}`;
+    const limit = module.ccall('qel_web_copy_limit', 'number', [], []);
     try {
-      const limit = module.ccall('qel_web_copy_limit', 'number', [], []);
       const bytes = new Uint8Array(await file.slice(0, limit).arrayBuffer());
       module.FS.writeFile(path, bytes);
     } catch (error) {
       console.warn(`${file.name}: ${error}`);
     }
-    if (!ended) module.ccall('qel_web_drop', null, ['string'], [path]);
+    // A larger file is copied in part; the module reads no further than the
+    // copy and says so should it need to.
+    const cut = file.size > limit ? 1 : 0;
+    if (!ended) module.ccall('qel_web_drop', null, ['string', 'number'], [path, cut]);
   }
 
   // Every drop is counted once dealt with, taken or not, so that a script
