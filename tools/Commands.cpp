@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <ostream>
 #include <streambuf>
 
@@ -65,17 +67,47 @@ ItemReport writeResult(const std::string& path, const BatchSettings& settings, c
     return failure(path, cannotWrite(outPath, written.errorNumber));
 }
 
-// Each worker thread decodes on one zlib state of its own, reset between
-// files: for thousands of sprites, making and ending a state for each costs
-// as much as inflating them.
+// Each worker decodes on a zlib state of its own, reset between files: for
+// thousands of sprites, making and ending a state for each costs as much as
+// inflating them.
 struct WorkerDecoder {
     PackedDecoder decoder;
     NullStream diag;
 };
 
+// The decoders, lent to one worker at a time and kept for the next file.
+// Not thread-local objects: with the Windows toolchain's emulated thread
+// storage, their destructors can run after the storage of the ending thread
+// is gone, and ending the zlib state then reads freed memory.
+class DecoderPool {
+public:
+    std::unique_ptr<WorkerDecoder> take() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (!idle_.empty()) {
+                std::unique_ptr<WorkerDecoder> decoder = std::move(idle_.back());
+                idle_.pop_back();
+                return decoder;
+            }
+        }
+        return std::make_unique<WorkerDecoder>();
+    }
+    void giveBack(std::unique_ptr<WorkerDecoder> decoder) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        idle_.push_back(std::move(decoder));
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<WorkerDecoder>> idle_;
+};
+
 DecodeResult decodeFile(const std::string& path, Raster& sprite) {
-    thread_local WorkerDecoder worker;
-    return worker.decoder.decodeFile(path, sprite, worker.diag);
+    static DecoderPool pool;
+    std::unique_ptr<WorkerDecoder> worker = pool.take();
+    DecodeResult result = worker->decoder.decodeFile(path, sprite, worker->diag);
+    pool.giveBack(std::move(worker));
+    return result;
 }
 
 bool openOutDir(const OutputDirectory& directory, const BatchSettings& settings, std::ostream& err) {
