@@ -30,6 +30,9 @@ QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=
 step "Windows builds (x86-64, i686) and tests under Wine"
 bash scripts/test-win32.sh
 
+step "qel on Linux and qel.exe under Wine: the same output for the same files"
+bash scripts/compare-qel-builds.sh
+
 step "Packages: the Debian package and the Windows zips"
 bash scripts/check-packages.sh
 

@@ -598,6 +598,14 @@ WriteResult OutputDirectory::publish(const std::string& name, const std::uint8_t
     }
     DeleteFileW(temporary.c_str());
     result.errorNumber = errnoFromWindows(error);
+    // Windows refuses to replace a directory as it refuses anything it may
+    // not touch; say which it is, in the words Linux uses.
+    if (error == ERROR_ACCESS_DENIED) {
+        const DWORD attributes = GetFileAttributesW(target.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            result.errorNumber = EISDIR;
+        }
+    }
     if (!replace && result.errorNumber == EEXIST) result.outcome = WriteOutcome::exists;
     return result;
 }

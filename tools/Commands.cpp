@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <ostream>
 #include <streambuf>
 
@@ -15,6 +17,7 @@
 #include "tools/BatchRunner.h"
 #include "tools/Cli.h"
 #include "tools/FileList.h"
+#include "tools/PngReader.h"
 #include "tools/PngWriter.h"
 #include "viewer/Scene.h"
 #include "viewer/Viewer.h"
@@ -64,17 +67,47 @@ ItemReport writeResult(const std::string& path, const BatchSettings& settings, c
     return failure(path, cannotWrite(outPath, written.errorNumber));
 }
 
-// Each worker thread decodes on one zlib state of its own, reset between
-// files: for thousands of sprites, making and ending a state for each costs
-// as much as inflating them.
+// Each worker decodes on a zlib state of its own, reset between files: for
+// thousands of sprites, making and ending a state for each costs as much as
+// inflating them.
 struct WorkerDecoder {
     PackedDecoder decoder;
     NullStream diag;
 };
 
+// The decoders, lent to one worker at a time and kept for the next file.
+// Not thread-local objects: with the Windows toolchain's emulated thread
+// storage, their destructors can run after the storage of the ending thread
+// is gone, and ending the zlib state then reads freed memory.
+class DecoderPool {
+public:
+    std::unique_ptr<WorkerDecoder> take() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (!idle_.empty()) {
+                std::unique_ptr<WorkerDecoder> decoder = std::move(idle_.back());
+                idle_.pop_back();
+                return decoder;
+            }
+        }
+        return std::make_unique<WorkerDecoder>();
+    }
+    void giveBack(std::unique_ptr<WorkerDecoder> decoder) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        idle_.push_back(std::move(decoder));
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<WorkerDecoder>> idle_;
+};
+
 DecodeResult decodeFile(const std::string& path, Raster& sprite) {
-    thread_local WorkerDecoder worker;
-    return worker.decoder.decodeFile(path, sprite, worker.diag);
+    static DecoderPool pool;
+    std::unique_ptr<WorkerDecoder> worker = pool.take();
+    DecodeResult result = worker->decoder.decodeFile(path, sprite, worker->diag);
+    pool.giveBack(std::move(worker));
+    return result;
 }
 
 bool openOutDir(const OutputDirectory& directory, const BatchSettings& settings, std::ostream& err) {
@@ -144,9 +177,18 @@ ItemReport describeOne(const FileItem& item) {
     return report;
 }
 
+// True when the name ends in ".png" in any case.
+bool endsWithPng(const std::string& path) {
+    if (path.size() < 4) return false;
+    std::string tail = path.substr(path.size() - 4);
+    for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return tail == ".png";
+}
+
 ItemReport packOne(const FileItem& item, const BatchSettings& settings) {
     if (!item.failure.empty()) return failure(item.path, item.failure);
-    const std::string outName = splitDroppedPath(item.path).baseName + ".qel";
+    const DroppedName name = splitDroppedPath(item.path);
+    const std::string outName = name.baseName + ".qel";
 
     std::vector<std::uint8_t> bmp;
     switch (readWholeFile(item.path, Raster::kMaxFileSize, bmp)) {
@@ -154,6 +196,13 @@ ItemReport packOne(const FileItem& item, const BatchSettings& settings) {
     case ReadStatus::cannotOpen: return failure(item.path, "cannot open");
     case ReadStatus::tooLarge: return failure(item.path, describeRefusal(PackRefusal::tooLarge));
     case ReadStatus::readError: return failure(item.path, "read error");
+    }
+    // A PNG by its name, so that a damaged one is reported as a PNG, or by
+    // its content whatever it is called.
+    if (endsWithPng(name.extension) || hasPngSignature(bmp.data(), bmp.size())) {
+        PngToBmpResult converted = pngToBmp(bmp.data(), bmp.size());
+        if (converted.outcome != PngToBmpOutcome::ok) return failure(item.path, converted.message);
+        bmp = std::move(converted.bmp);
     }
     const PackResult packed = packPicture(bmp.data(), bmp.size());
     if (packed.refusal != PackRefusal::none) return failure(item.path, describeRefusal(packed.refusal));
@@ -173,13 +222,6 @@ int runItems(const std::vector<FileItem>& items, const std::vector<std::string>&
     const bool ok = runBatch(keys, settings.jobs, [&](std::size_t i) { return work(items[i]); }, failed,
                              BatchStreams{out, err, settings.showProgress, settings.outIsTerminal});
     return ok ? kExitSuccess : kExitFailure;
-}
-
-bool endsWithPng(const std::string& path) {
-    if (path.size() < 4) return false;
-    std::string tail = path.substr(path.size() - 4);
-    for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return tail == ".png";
 }
 
 // Decodes the file as the viewer does; only a picture the viewer would show
@@ -247,7 +289,7 @@ int packFiles(const std::vector<std::string>& operands, const BatchSettings& set
     if (!openOutDir(outDir, settings, err)) return kExitFailure;
     BatchSettings batch = settings;
     batch.output = &outDir;
-    const std::vector<FileItem> items = expandOperands(operands, NameRule::bitmap, false);
+    const std::vector<FileItem> items = expandOperands(operands, NameRule::picture, false);
     return runItems(items, outputKeys(items, batch, ".qel"), batch,
                     [&](const FileItem& item) { return packOne(item, batch); }, false, out, err);
 }

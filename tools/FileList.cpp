@@ -21,20 +21,26 @@ bool equalsIgnoringCase(const std::string& a, const char* b) {
     return i == a.size() && b[i] == '\0';
 }
 
-const char* ruleNoun(NameRule rule) { return rule == NameRule::packed ? ".qel" : ".bmp"; }
+const char* ruleNoun(NameRule rule) { return rule == NameRule::packed ? ".qel" : ".bmp or .png"; }
 
 }  // namespace
 
 bool nameMatches(const std::string& path, NameRule rule) {
     const DroppedName name = splitDroppedPath(path);
     if (rule == NameRule::packed) return isPackedExtension(name.extension);
-    return equalsIgnoringCase(name.extension, ".bmp");
+    return equalsIgnoringCase(name.extension, ".bmp") || equalsIgnoringCase(name.extension, ".png");
 }
 
 std::string joinPath(const std::string& dir, const std::string& name) {
     if (dir.empty()) return name;
     if (dir.back() == '/') return dir + name;
+#ifdef _WIN32
+    // As a Windows user writes it; a drive alone ("C:") means its current folder.
+    if (dir.back() == '\\' || dir.back() == ':') return dir + name;
+    return dir + "\\" + name;
+#else
     return dir + "/" + name;
+#endif
 }
 
 std::vector<FileItem> expandOperands(const std::vector<std::string>& operands, NameRule rule, bool checkExplicit) {
@@ -42,7 +48,11 @@ std::vector<FileItem> expandOperands(const std::vector<std::string>& operands, N
     std::vector<FileItem> items;
     for (const std::string& operand : operands) {
         std::error_code ec;
-        if (!fs::is_directory(operand, ec)) {
+        // Names are UTF-8 inside; on Windows the library turns them into
+        // UTF-16 for the wide-character calls, so any name the file system
+        // holds is listed and reached.
+        const fs::path operandPath = fs::u8path(operand);
+        if (!fs::is_directory(operandPath, ec)) {
             FileItem item{operand, {}, false};
             if (checkExplicit && !nameMatches(operand, rule)) {
                 item.failure = std::string("not a ") + ruleNoun(rule) + " file name";
@@ -52,11 +62,11 @@ std::vector<FileItem> expandOperands(const std::vector<std::string>& operands, N
         }
 
         std::vector<std::string> names;
-        fs::directory_iterator it(operand, ec);
+        fs::directory_iterator it(operandPath, ec);
         for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
             std::error_code typeError;
             if (!it->is_regular_file(typeError)) continue;  // follows links; skips folders
-            std::string name = it->path().filename().string();
+            std::string name = it->path().filename().u8string();
             if (nameMatches(name, rule)) names.push_back(std::move(name));
         }
         if (ec) {

@@ -10,11 +10,11 @@ namespace qel {
 
 enum class NameRule {
     packed,  // names the viewer accepts: extension starting with ".qel"
-    bitmap,  // ".bmp" in any case, for packing
+    picture,  // ".bmp" or ".png" in any case, for packing
 };
 
 struct FileItem {
-    std::string path;     // as given, or directory + '/' + name
+    std::string path;     // as given, or joinPath(directory, name)
     std::string failure;  // set when the operand cannot be worked on at all
     bool isDirectory = false;  // the failure is about a directory operand
 };
@@ -28,7 +28,8 @@ bool nameMatches(const std::string& path, NameRule rule);
 // otherwise); without it any name is taken.
 std::vector<FileItem> expandOperands(const std::vector<std::string>& operands, NameRule rule, bool checkExplicit);
 
-// dir joined with name; "name" alone when dir is empty.
+// dir joined with name; "name" alone when dir is empty. The separator is the
+// system's own ('\\' on Windows) unless dir already ends in one.
 std::string joinPath(const std::string& dir, const std::string& name);
 
 }  // namespace qel

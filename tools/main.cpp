@@ -1,14 +1,34 @@
 // qel: the command-line companion of the viewer. See tools/Cli.h.
-#include <cerrno>
-#include <csignal>
 #include <iostream>
-#include <streambuf>
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 #include "tools/Cli.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include "tools/WinConsole.h"
+
+// The wide-character entry point: the arguments arrive in UTF-16 whatever
+// the system's code page, so every file name reaches the program whole.
+int wmain(int argc, wchar_t** argv) {
+    const std::vector<std::string> args = qel::utf8Arguments(argc, argv);
+    qel::StandardHandleStream out(STD_OUTPUT_HANDLE);
+    qel::StandardHandleStream err(STD_ERROR_HANDLE);
+    qel::CliContext context;
+    context.errIsTerminal = err.isConsole();
+    context.outIsTerminal = out.isConsole();
+    context.outputError = [&out] { return out.error(); };
+    return qel::runQel(args, out, err, context);
+}
+
+#else
+#include <cerrno>
+#include <csignal>
+#include <streambuf>
+
+#include <unistd.h>
 
 namespace {
 
@@ -76,3 +96,4 @@ int main(int argc, char** argv) {
     context.outputError = [&outBuffer] { return outBuffer.error(); };
     return qel::runQel(args, out, std::cerr, context);
 }
+#endif

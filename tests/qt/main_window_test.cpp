@@ -15,11 +15,14 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPixmap>
+#include <QProcess>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
 #include <filesystem>
+#include <iostream>
 #include <memory>
+#include <sstream>
 
 #include "packed/PackedFile.h"
 #include "tests/support/BmpFactory.h"
@@ -248,6 +251,110 @@ TEST_F(MainWindowTest, EscapeExitAndClosingQuitWithStatusZero) {
     EXPECT_NE(background, testing::sampleBackdropColour(0, 0));
 
     EXPECT_EQ(runEventLoop([this] { window->close(); }), 0);
+}
+
+// Collects what the viewer writes to the error stream while it lives.
+class CapturedErrors {
+public:
+    CapturedErrors() : previous_(std::cerr.rdbuf(text_.rdbuf())) {}
+    ~CapturedErrors() { std::cerr.rdbuf(previous_); }
+    std::string text() const { return text_.str(); }
+
+private:
+    std::ostringstream text_;
+    std::streambuf* previous_;
+};
+
+TEST(FileArgument, IsTheFirstOperandAfterAnEndOfOptions) {
+    char program[] = "qelviewer", first[] = "a.qel", second[] = "b.qel", dashes[] = "--", dashed[] = "-x.qel";
+    char* none[] = {program, nullptr};
+    EXPECT_EQ(fileArgument(1, none), nullptr);
+    EXPECT_EQ(fileArgument(0, none), nullptr);
+    char* two[] = {program, first, second, nullptr};
+    EXPECT_STREQ(fileArgument(3, two), "a.qel");
+    char* ended[] = {program, dashes, dashed, first, nullptr};
+    EXPECT_STREQ(fileArgument(4, ended), "-x.qel");
+    char* onlyDashes[] = {program, dashes, nullptr};
+    EXPECT_EQ(fileArgument(2, onlyDashes), nullptr);
+}
+
+// A file opened from the command line ends exactly as a drop of it: the same
+// title, the same Extract state, the same pixels and the same diagnostics,
+// for every kind of outcome.
+TEST_F(MainWindowTest, AFileOnTheCommandLineIsTakenAsADropOnceTheWindowShows) {
+    testing::writeFile(work.file("picture.bmp"), starBmp);
+    for (const std::string name : {"star.qel", "junk.qel", "missing.qel", "picture.bmp", "ring.qel"}) {
+        SCOPED_TRACE(name);
+        MainWindow opened;
+        std::string openedErrors;
+        {
+            const CapturedErrors errors;
+            opened.openWhenShown(work.file(name));
+            // Nothing happens before the window shows.
+            QApplication::processEvents();
+            EXPECT_EQ(opened.windowTitle(), QStringLiteral("QelViewer"));
+            opened.show();
+            QApplication::processEvents();
+            openedErrors = errors.text();
+        }
+
+        window.reset();  // drop() sends its events to window
+        window = std::make_unique<MainWindow>();
+        window->show();
+        std::string droppedErrors;
+        {
+            const CapturedErrors errors;
+            dropUrls({fileUrl(name)});
+            droppedErrors = errors.text();
+        }
+        EXPECT_EQ(opened.windowTitle(), window->windowTitle());
+        EXPECT_EQ(opened.extractAction()->isEnabled(), window->extractAction()->isEnabled());
+        EXPECT_EQ(opened.canvasView()->grab().toImage().convertToFormat(QImage::Format_RGB32), grabCanvas());
+        EXPECT_EQ(openedErrors, droppedErrors);
+    }
+    // The outcomes above differ from one another, so equality means something.
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("ring"));
+}
+
+TEST_F(MainWindowTest, OpeningFromTheCommandLineHappensOnce) {
+    window->openWhenShown(work.file("star.qel"));
+    window->show();
+    QApplication::processEvents();
+    ASSERT_EQ(window->windowTitle(), QStringLiteral("star"));
+    dropUrls({fileUrl("ring.qel")});
+    window->hide();
+    window->show();
+    QApplication::processEvents();
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("ring"));
+}
+
+// The program itself: QApplication takes "-platform offscreen" off the command
+// line before the viewer looks for its file, so the file is what it opens.
+TEST(ViewerProgram, QtOptionsComeOffBeforeTheFileIsTaken) {
+    testing::ScopedWorkDir work;
+    QProcess viewer;
+    viewer.setProcessChannelMode(QProcess::SeparateChannels);
+    viewer.start(QStringLiteral(QELVIEWER_PROGRAM),
+                 {QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("absent.qel"),
+                  QStringLiteral("other.qel")});
+    ASSERT_TRUE(viewer.waitForStarted(10000));
+    const QByteArray expected("cant open absent.qel\n");
+    QByteArray errors;
+    // The diagnostic comes once the window shows; wait for it rather than a
+    // fixed time, so a busy machine only makes the test slower.
+    for (int i = 0; i < 60 && !errors.contains(expected); ++i) {
+        viewer.waitForReadyRead(500);
+        errors += viewer.readAllStandardError();
+    }
+    viewer.kill();
+    viewer.waitForFinished(10000);
+    errors += viewer.readAllStandardError();
+    // Qt may say things of its own; of the viewer's lines there is exactly one.
+    QByteArrayList viewerLines;
+    for (const QByteArray& line : errors.split('\n')) {
+        if (line.startsWith("cant ")) viewerLines.append(line);
+    }
+    EXPECT_EQ(viewerLines, QByteArrayList{"cant open absent.qel"}) << errors.toStdString();
 }
 
 }  // namespace

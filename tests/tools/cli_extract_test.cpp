@@ -132,7 +132,10 @@ TEST(QelExtract, TheLongestNamesAreWrittenWithAndWithoutForce) {
 TEST(QelExtract, ADanglingLinkCountsAsExisting) {
     ScopedWorkDir dir;
     writePacked("star.qel", starBmp());
-    fs::create_symlink("gone.bmp", "star.bmp");
+    std::error_code ec;
+    fs::create_symlink("gone.bmp", "star.bmp", ec);
+    // Windows lets only some users make links.
+    if (ec) GTEST_SKIP() << "cannot make a symbolic link here: " << ec.message();
     EXPECT_EQ(runCli({"extract", "star.qel"}).status, 1);
     EXPECT_TRUE(fs::is_symlink("star.bmp"));
     EXPECT_FALSE(fs::exists("gone.bmp"));
@@ -241,9 +244,8 @@ TEST(QelExtract, FilesWithTheSameBaseNameAreDecidedInInputOrder) {
     // Many workers, so that a careless split would race on x.bmp.
     const CliRun kept = runCli({"extract", "one/x.qel", "one", "two/x.qel"}, 4);
     EXPECT_EQ(kept.status, 1);
-    EXPECT_EQ(kept.err,
-              "qel: one/x.qel: x.bmp exists (use -f to overwrite)\n"
-              "qel: two/x.qel: x.bmp exists (use -f to overwrite)\n");
+    EXPECT_EQ(kept.err, "qel: " + native("one/x.qel") + ": x.bmp exists (use -f to overwrite)\n"
+                        "qel: two/x.qel: x.bmp exists (use -f to overwrite)\n");
     EXPECT_EQ(readFile("x.bmp"), Bytes{'1'});
 
     const CliRun forced = runCli({"extract", "-f", "one/x.qel", "one", "two/x.qel"}, 4);

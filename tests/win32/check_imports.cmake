@@ -1,9 +1,10 @@
 # Fails unless the program imports only DLLs that every Windows has: the
 # runtime, zlib and the thread library must be linked in. With FORMAT (the
 # object format objdump names: pei-i386, pei-x86-64) it also fails unless the
-# program is a GUI program in that format, so that neither build turns into a
-# console program or comes out for the other architecture.
-#   cmake -DOBJDUMP=... -DPROGRAM=... [-DFORMAT=...] -P check_imports.cmake
+# program is in that format and of its subsystem, SUBSYSTEM ("Windows GUI"
+# unless given; "Windows CUI" for a console program), so that no build turns
+# into the other kind of program or comes out for the other architecture.
+#   cmake -DOBJDUMP=... -DPROGRAM=... [-DFORMAT=... [-DSUBSYSTEM=...]] -P check_imports.cmake
 cmake_minimum_required(VERSION 3.25)
 execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE dump RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
@@ -20,8 +21,11 @@ if(DEFINED FORMAT)
   if(NOT dump MATCHES "Subsystem[ \t]+[0-9a-fA-F]+[ \t]+\\(([^)\r\n]+)\\)")
     message(FATAL_ERROR "objdump names no subsystem for ${PROGRAM}")
   endif()
-  if(NOT CMAKE_MATCH_1 STREQUAL "Windows GUI")
-    message(FATAL_ERROR "${PROGRAM} is a ${CMAKE_MATCH_1} program, not a Windows GUI one")
+  if(NOT DEFINED SUBSYSTEM)
+    set(SUBSYSTEM "Windows GUI")
+  endif()
+  if(NOT CMAKE_MATCH_1 STREQUAL SUBSYSTEM)
+    message(FATAL_ERROR "${PROGRAM} is a ${CMAKE_MATCH_1} program, not a ${SUBSYSTEM} one")
   endif()
   message(STATUS "${format}, ${CMAKE_MATCH_1}")
 endif()

@@ -14,9 +14,12 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPainter>
+#include <QShowEvent>
+#include <QTimer>
 #include <QUrl>
 #include <QWidget>
 #include <cmath>
+#include <cstring>
 
 #include "viewer/Scene.h"
 
@@ -34,6 +37,12 @@ QImage canvasImage(const Raster& canvas) {
 }
 
 }  // namespace
+
+const char* fileArgument(int argc, char** argv) {
+    int first = 1;
+    if (first < argc && std::strcmp(argv[first], "--") == 0) ++first;
+    return first < argc ? argv[first] : nullptr;
+}
 
 // Draws the composed canvas 1:1 in logical pixels. On a scaled screen each
 // canvas pixel becomes a block of device pixels taken whole, never blended,
@@ -168,6 +177,20 @@ void MainWindow::changeEvent(QEvent* event) {
         const Qt::WindowStates stretched = Qt::WindowMaximized | Qt::WindowFullScreen;
         if (windowState() & stretched) setWindowState(windowState() & ~stretched);
     }
+}
+
+void MainWindow::openWhenShown(const std::string& path) {
+    pendingFile_ = path;
+    hasPendingFile_ = true;
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!hasPendingFile_) return;
+    hasPendingFile_ = false;
+    // Queued, so that the window is up and painted before the file is read,
+    // just as it is when a user drops one on it.
+    QTimer::singleShot(0, this, [this, path = std::move(pendingFile_)] { viewer_.onDropFiles(path); });
 }
 
 void MainWindow::onExtract() { viewer_.onCommand(kExtractCommand); }

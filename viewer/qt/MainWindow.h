@@ -15,6 +15,7 @@ class QDragEnterEvent;
 class QDragMoveEvent;
 class QDropEvent;
 class QKeyEvent;
+class QShowEvent;
 
 namespace qel {
 
@@ -23,6 +24,12 @@ constexpr const char* kAppId = "io.github.qelviewer.QelViewer";
 constexpr const char* kInitialTitle = "QelViewer";
 
 class CanvasView;
+
+// The file named on a command line that QApplication has already taken its
+// own options from: the first argument after the program name, or the one
+// after a leading "--". Null when there is none. Any further files are left
+// out, as a drop of several files counts only the first.
+const char* fileArgument(int argc, char** argv);
 
 class MainWindow : public QMainWindow, public ViewerWindow {
     Q_OBJECT
@@ -38,6 +45,10 @@ public:
     void quit(int status) override;
     void acceptDrops() override;
 
+    // Opens path exactly as a drop of it would, once the window has shown:
+    // the same outcomes, title, menu state and diagnostics.
+    void openWhenShown(const std::string& path);
+
     Viewer& viewer() { return viewer_; }
     QAction* extractAction() const { return extractAction_; }
     QAction* exitAction() const { return exitAction_; }
@@ -51,6 +62,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private slots:
     void onExtract();
@@ -61,6 +73,8 @@ private:
     QAction* extractAction_ = nullptr;
     QAction* exitAction_ = nullptr;
     CanvasView* canvas_ = nullptr;
+    std::string pendingFile_;
+    bool hasPendingFile_ = false;
 };
 
 }  // namespace qel

@@ -1,6 +1,8 @@
-// The Linux viewer: a QApplication and the main window, nothing else. The
-// program takes no options of its own; QApplication handles its usual ones
-// (-platform, -display, ...).
+// The Linux viewer: a QApplication and the main window, nothing else.
+// QApplication takes its usual options (-platform, -display, ...) off the
+// command line first; what is left may name one file, which is opened as if
+// it were dropped on the window once it shows, so that "Open With" in a file
+// manager works.
 #include <QApplication>
 
 #include "viewer/qt/MainWindow.h"
@@ -12,6 +14,7 @@ int main(int argc, char* argv[]) {
     QGuiApplication::setDesktopFileName(QString::fromLatin1(qel::kAppId));
 
     qel::MainWindow window;
+    if (const char* file = qel::fileArgument(argc, argv)) window.openWhenShown(file);
     window.show();
     return app.exec();
 }
