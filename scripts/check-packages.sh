@@ -129,9 +129,8 @@ for dir in "${windows_builds[@]}"; do
   echo "== $zip"
 
   top="QelViewer-$zversion-$zarch"
-  programs=(QelViewer.exe)
-  # qel.exe where the Windows build makes it.
-  [ -f "$dir/bin/qel.exe" ] && programs+=(qel.exe)
+  # Each Windows build makes both programs.
+  programs=(QelViewer.exe qel.exe)
   printf "$top/%s\n" "${programs[@]}" README.txt LICENSE.txt > "$scratch/zip-expected"
   unzip -Z1 "$zip" | grep -v '/$' > "$scratch/zip-files"
   compare_lists "$zip" "$scratch/zip-expected" "$scratch/zip-files"
