@@ -9,7 +9,7 @@ QEL_RUN_PACKAGES=(cmake ninja-build g++ pkg-config zlib1g-dev qt6-base-dev libpn
 # source package needs.
 QEL_WEB_PACKAGES=(emscripten bzip2 python3)
 QEL_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev
-  g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine32 wine64 xvfb xauth
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev patch wine wine32 wine64 xvfb xauth
   clang libclang-rt-14-dev valgrind python3
   libx11-dev xdotool
   dpkg-dev file lintian unzip desktop-file-utils shared-mime-info
