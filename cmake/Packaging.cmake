@@ -36,8 +36,10 @@ if(WIN32)
   set(QEL_ZIP_QEL_LINE "")
   if(TARGET qel)
     install(TARGETS qel RUNTIME DESTINATION . COMPONENT zip)
+    # A line of its own inside a template line, so it brings its own CRLF:
+    # configure_file converts only the template's line ends.
     set(QEL_ZIP_QEL_LINE
-      "  qel.exe         the command-line companion: run \"qel --help\" in a console\n")
+      "  qel.exe         the command-line companion: run \"qel --help\" in a console\r\n")
   endif()
   set(QEL_ZIP_TITLE "QelViewer ${PROJECT_VERSION} for Windows, ${QEL_ZIP_ARCH_TEXT}")
   string(LENGTH "${QEL_ZIP_TITLE}" title_length)
