@@ -6,7 +6,7 @@
 #include <string>
 
 #include "bench/SpriteFactory.h"
-#include "imaging/FileIo.h"
+#include "files/FileIo.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) {

@@ -6,7 +6,7 @@
 #include <ostream>
 #include <system_error>
 
-#include "imaging/FileIo.h"
+#include "files/FileIo.h"
 #include "packed/PackedFile.h"
 #include "tests/support/BmpFactory.h"
 #include "viewer/Scene.h"

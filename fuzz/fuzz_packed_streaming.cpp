@@ -21,7 +21,7 @@
 
 #include "fuzz/FuzzCheck.h"
 #include "fuzz/FuzzLimits.h"
-#include "imaging/FileIo.h"
+#include "files/FileIo.h"
 #include "imaging/Raster.h"
 #include "packed/PackedFile.h"
 

@@ -7,7 +7,7 @@
 #include <new>
 
 #include "imaging/Bytes.h"
-#include "imaging/FileIo.h"
+#include "files/FileIo.h"
 #include "imaging/Raster.h"
 
 namespace qel {

@@ -4,7 +4,7 @@
 #include <ostream>
 
 #include "imaging/Bytes.h"
-#include "imaging/FileIo.h"
+#include "files/FileIo.h"
 #include "imaging/Raster.h"
 
 #include <iostream>

@@ -7,7 +7,7 @@
 
 #include <zlib.h>
 
-#include "imaging/FileIo.h"
+#include "files/FileIo.h"
 #include "imaging/Raster.h"
 
 namespace qel {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "imaging/FileIo.h"
+#include "files/FileIo.h"
 #include "tests/support/BmpFactory.h"
 #include "tests/support/TestFiles.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "imaging/FileIo.h"
+#include "files/FileIo.h"
 #include "packed/PackedFile.h"
 #include "tests/support/BmpFactory.h"
 #include "tests/support/RecordingWindow.h"

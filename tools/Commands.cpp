@@ -11,7 +11,7 @@
 #include <streambuf>
 
 #include "imaging/Bytes.h"
-#include "imaging/FileIo.h"
+#include "files/FileIo.h"
 #include "imaging/Raster.h"
 #include "packed/PackedFile.h"
 #include "tools/BatchRunner.h"

@@ -2,7 +2,7 @@
 
 #include <iostream>
 
-#include "imaging/FileIo.h"
+#include "files/FileIo.h"
 #include "packed/PackedFile.h"
 
 namespace qel {

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "imaging/FileIo.h"
+#include "files/FileIo.h"
 #include "packed/PackedFile.h"
 
 namespace {

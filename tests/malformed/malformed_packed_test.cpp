@@ -6,7 +6,7 @@
 #include <string>
 #include <tuple>
 
-#include "imaging/FileIo.h"
+#include "files/FileIo.h"
 #include "imaging/Raster.h"
 #include "packed/PackedFile.h"
 #include "tests/malformed/Cases.h"

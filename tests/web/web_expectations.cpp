@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "demo/DemoFiles.h"
-#include "imaging/FileIo.h"
+#include "files/FileIo.h"
 #include "packed/PackedFile.h"
 #include "tests/malformed/HostileInputs.h"
 #include "tests/support/RecordingWindow.h"

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "imaging/FileIo.h"
+#include "files/FileIo.h"
 
 namespace qel::testing {
 

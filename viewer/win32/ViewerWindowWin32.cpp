@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "imaging/FileIo.h"
+#include "files/FileIo.h"
 #include "resources/win32/QelViewerRes.h"
 #include "viewer/Viewer.h"
 #include "viewer/ViewerWindow.h"

@@ -1,4 +1,4 @@
-#include "imaging/FileIo.h"
+#include "files/FileIo.h"
 
 #include <algorithm>
 #include <atomic>
