@@ -8,7 +8,9 @@
 //   - decodePackedSource, the bytes handed out in pieces of changing sizes
 //     (1 byte up to several hundred), as short reads of a file would;
 //   - a PackedDecoder kept from input to input, as a worker's is, so that
-//     every input also meets a state reset after some earlier one.
+//     every input also meets a state reset after some earlier one;
+//   - a PackedStreamDecoder fed the pieces by its caller, as an image
+//     loader's increments come, stopping once it says the rest is not needed.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -151,6 +153,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     checkAgainst(expected, expectedSprite, [&](qel::Raster& sprite, std::ostream& diag) {
         PiecewiseSource source(data, size, ~seed);
         return reused->decode(source, sprite, diag);
+    });
+    checkAgainst(expected, expectedSprite, [&](qel::Raster& sprite, std::ostream& diag) {
+        PiecewiseSource source(data, size, seed ^ 0x5A5A5A5Au);
+        qel::PackedStreamDecoder decoder;
+        std::uint8_t piece[1024];
+        std::size_t count = 0;
+        while (source.read(piece, sizeof piece, count) && count != 0 && decoder.feed(piece, count)) {
+        }
+        return decoder.finish(sprite, diag);
     });
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "packed/PackedFile.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -197,6 +198,67 @@ DecodeResult PackedDecoder::decodeFile(const std::string& path, Raster& sprite, 
     InputFile file;
     if (!file.open(path)) return DecodeResult{};  // openFailure
     return decode(file, sprite, diag);
+}
+
+struct PackedStreamDecoder::State {
+    InflateStream stream;
+    Buffers buffers;
+    bool settled = false;   // code is final; no more input is taken
+    bool finished = false;  // finish has run
+    int code = Z_BUF_ERROR;
+};
+
+PackedStreamDecoder::PackedStreamDecoder() : state_(new (std::nothrow) State) {
+    if (!state_ || state_->stream.initCode() != Z_OK) return;
+    z_stream& stream = state_->stream.get();
+    stream.next_out = state_->buffers.output;
+    stream.avail_out = sizeof state_->buffers.output;
+}
+
+PackedStreamDecoder::~PackedStreamDecoder() = default;
+
+bool PackedStreamDecoder::feed(const std::uint8_t* data, std::size_t size) {
+    if (!state_ || state_->stream.initCode() != Z_OK || state_->finished) return false;
+    if (state_->settled) return false;
+    z_stream& stream = state_->stream.get();
+    // zlib counts input in uInt; a larger piece goes in several calls, as the
+    // pull decoder's chunks do.
+    while (size > 0) {
+        const std::size_t piece = std::min<std::size_t>(size, kReadChunkSize);
+        stream.next_in = const_cast<std::uint8_t*>(data);
+        stream.avail_in = static_cast<uInt>(piece);
+        // As in inflateChunks: Z_BUF_ERROR with all of the piece taken means
+        // more input may yet finish the stream; anything else settles it.
+        const int code = inflate(&stream, Z_FINISH);
+        if (code != Z_BUF_ERROR || stream.avail_in != 0) {
+            state_->settled = true;
+            state_->code = code;
+            stream.next_in = nullptr;
+            stream.avail_in = 0;
+            return false;
+        }
+        data += piece;
+        size -= piece;
+    }
+    stream.next_in = nullptr;
+    return true;
+}
+
+DecodeResult PackedStreamDecoder::finish(Raster& sprite, std::ostream& diag) {
+    if (!state_) return initFailure(Z_MEM_ERROR, diag);
+    if (state_->finished) return DecodeResult{};
+    state_->finished = true;
+    if (state_->stream.initCode() != Z_OK) return initFailure(state_->stream.initCode(), diag);
+    z_stream& stream = state_->stream.get();
+    if (!state_->settled) {
+        // The end of the input: the last call of the one-call decode.
+        stream.avail_in = 0;
+        state_->code = inflate(&stream, Z_FINISH);
+        state_->settled = true;
+    }
+    const std::size_t produced = sizeof state_->buffers.output - stream.avail_out;
+    return finishDecode(state_->code, false, state_->buffers, produced, sprite, diag,
+                        [this] { return state_->stream.end(); });
 }
 
 std::string describeOutcome(const DecodeResult& result) {

@@ -93,6 +93,31 @@ private:
     std::unique_ptr<State> state_;
 };
 
+// Decoding fed by its caller a piece at a time, for hosts that hand a file
+// over as it arrives (an image loader's increments). The outcome of finish
+// is exactly decodePackedBytes's over all the bytes fed, and only as much
+// as the stream needs is ever held: each piece is inflated as it comes.
+class PackedStreamDecoder {
+public:
+    PackedStreamDecoder();
+    ~PackedStreamDecoder();
+    PackedStreamDecoder(const PackedStreamDecoder&) = delete;
+    PackedStreamDecoder& operator=(const PackedStreamDecoder&) = delete;
+
+    // Offers the next size bytes. False once the outcome is settled (the
+    // stream ended or failed, or the payload's room is full and the input
+    // left over cannot change that): later pieces are not looked at.
+    bool feed(const std::uint8_t* data, std::size_t size);
+    // The input is complete: decodes what came into sprite, writing the
+    // diagnostics decodePackedBytes writes. Once only; a later call is an
+    // openFailure.
+    DecodeResult finish(Raster& sprite, std::ostream& diag);
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
 // The viewer's words for an outcome, for tools that report many files:
 // "cannot open", "inflate init error -2", "inflate error -5", "not a picture",
 // "inflate end error -2", "ok".

@@ -93,9 +93,10 @@ const std::vector<CommandSpec>& commands() {
         {"thumbnail",
          {{'s', "size", true}},
          "Usage: qel thumbnail -s SIZE FILE OUT.png\n"
-         "Write a PNG preview of FILE's whole picture, enlarged by the largest whole\n"
-         "factor (at least 1) that fits SIZE x SIZE, transparent where the key\n"
-         "colour is.\n"
+         "Write a PNG preview of FILE's whole picture, never larger than SIZE x SIZE,\n"
+         "transparent where the key colour is. A smaller picture is enlarged by the\n"
+         "largest whole factor that fits; a larger one is reduced to fit, each pixel\n"
+         "of the preview taken from one pixel of the picture, so edges stay sharp.\n"
          "\n"
          "  -s, --size=SIZE  the preview's largest width and height, 1 to 4096\n"},
     };

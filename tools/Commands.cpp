@@ -148,7 +148,7 @@ ItemReport extractOne(const FileItem& item, const BatchSettings& settings) {
     if (result.outcome != DecodeOutcome::success) return failure(item.path, describeOutcome(result));
     std::vector<std::uint8_t> png;
     std::string why;
-    if (!encodePng(keyedPngImage(sprite, 1), png, &why)) return failure(item.path, "cannot encode PNG: " + why);
+    if (!encodePng(keyedPngImage(sprite, {sprite.width(), sprite.height()}), png, &why)) return failure(item.path, "cannot encode PNG: " + why);
     return writeResult(item.path, settings, outName, png);
 }
 
@@ -314,18 +314,14 @@ int renderFile(const std::string& path, const std::string& backdropPath, const s
     return writeSingle(path, outPath, bytes, why, err);
 }
 
-int thumbnailFactor(int width, int height, int size) {
-    if (width <= 0 || height <= 0 || size <= 0) return 1;
-    const int factor = std::min(size / width, size / height);
-    return factor < 1 ? 1 : factor;
-}
-
 int thumbnailFile(const std::string& path, int size, const std::string& outPath, std::ostream& err) {
     Raster sprite;
     if (!decodeShownPicture(path, sprite, err)) return kExitFailure;
     std::vector<std::uint8_t> bytes;
     std::string why;
-    encodePng(keyedPngImage(sprite, thumbnailFactor(sprite.width(), sprite.height(), size)), bytes, &why);
+    // Never larger than size x size, whatever size the file claims: this is
+    // what a file manager runs on every file it shows.
+    encodePng(keyedPngImage(sprite, thumbnailSize(sprite.width(), sprite.height(), size)), bytes, &why);
     return writeSingle(path, outPath, bytes, why, err);
 }
 

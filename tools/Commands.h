@@ -31,8 +31,4 @@ int renderFile(const std::string& path, const std::string& backdropPath, const s
                std::ostream& err);
 int thumbnailFile(const std::string& path, int size, const std::string& outPath, std::ostream& err);
 
-// The largest integer factor, at least 1, that fits width x height into
-// size x size.
-int thumbnailFactor(int width, int height, int size);
-
 }  // namespace qel

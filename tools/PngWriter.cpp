@@ -7,6 +7,7 @@
 
 #include <png.h>
 
+#include "imaging/Picture.h"
 #include "imaging/Raster.h"
 
 namespace qel {
@@ -102,24 +103,14 @@ bool encodePng(const PngImage& image, std::vector<std::uint8_t>& out, std::strin
     return true;
 }
 
-PngImage keyedPngImage(const Raster& raster, int factor) {
+PngImage keyedPngImage(const Raster& raster, PictureSize size) {
     PngImage image;
-    if (!raster.allocated() || factor < 1) return image;
-    image.width = raster.width() * factor;
-    image.height = raster.height() * factor;
+    if (!raster.allocated() || size.width <= 0 || size.height <= 0) return image;
+    image.width = size.width;
+    image.height = size.height;
     image.alpha = true;
-    image.fillRow = [&raster, factor](int y, std::uint8_t* row) {
-        const int sourceY = y / factor;
-        for (int x = 0; x < raster.width(); ++x) {
-            const std::uint32_t colour = raster.pixelAt(x, sourceY);
-            const std::uint8_t rgba[4] = {static_cast<std::uint8_t>(colour >> 16),
-                                          static_cast<std::uint8_t>(colour >> 8),
-                                          static_cast<std::uint8_t>(colour),
-                                          static_cast<std::uint8_t>(colour == kTransparentKey ? 0 : 255)};
-            for (int i = 0; i < factor; ++i) {
-                for (int c = 0; c < 4; ++c) *row++ = rgba[c];
-            }
-        }
+    image.fillRow = [&raster, size](int y, std::uint8_t* row) {
+        scaledRgbaRow(raster, size, y, KeyPixel::keepColour, row);
     };
     return image;
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "imaging/Picture.h"
+
 namespace qel {
 
 class Raster;
@@ -25,10 +27,10 @@ struct PngImage {
 // given, then gets libpng's words. libpng itself prints nothing.
 bool encodePng(const PngImage& image, std::vector<std::uint8_t>& out, std::string* why = nullptr);
 
-// The raster as RGBA, scaled up by an integer factor with nearest-neighbour
-// sampling; pixels of the key colour get alpha 0 and keep their colour, so
-// the original picture can be rebuilt from the PNG. Other pixels are opaque.
-PngImage keyedPngImage(const Raster& raster, int factor);
+// The raster as RGBA at the given size, nearest-neighbour sampled; pixels of
+// the key colour get alpha 0 and keep their colour, so the original picture
+// can be rebuilt from the PNG. Other pixels are opaque.
+PngImage keyedPngImage(const Raster& raster, PictureSize size);
 // The raster as opaque RGB.
 PngImage opaquePngImage(const Raster& raster);
 

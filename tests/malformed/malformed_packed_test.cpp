@@ -2,6 +2,7 @@
 // outcome, the zlib code, the diagnostic text, the payload and the sprite.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -185,9 +186,20 @@ auto decodedBy(Decode decode) {
     return std::make_tuple(r.outcome, r.zlibCode, r.hasPayload, r.payload, diag.str(), after.header, after.pixels);
 }
 
+// Feeds bytes to a stream decoder in pieces of piece bytes, as a host's
+// increments come, until it says the rest is not needed.
+DecodeResult fedInPieces(const Bytes& bytes, std::size_t piece, Raster& sprite, std::ostream& diag) {
+    PackedStreamDecoder decoder;
+    for (std::size_t at = 0; at < bytes.size(); at += piece) {
+        if (!decoder.feed(bytes.data() + at, std::min(piece, bytes.size() - at))) break;
+    }
+    return decoder.finish(sprite, diag);
+}
+
 TEST(MalformedPacked, EveryStreamDecodesAlikeInPiecesOfAnySizeAndOnAReusedState) {
     // Each piece boundary stops inflate in another place; none may change a
-    // thing. One decoder goes through every case in turn, as a worker does.
+    // thing, pulled from a source or pushed by the caller. One decoder goes
+    // through every case in turn, as a worker does.
     PackedDecoder reused;
     for (const NamedInput& input : hostilePackedFiles()) {
         // A stream of a few bytes that loads a 48 MiB picture: slow to
@@ -203,6 +215,9 @@ TEST(MalformedPacked, EveryStreamDecodesAlikeInPiecesOfAnySizeAndOnAReusedState)
                 MemorySource source(bytes.data(), bytes.size(), piece);
                 return decodePackedSource(source, sprite, diag);
             })) << "pieces of " << piece;
+            EXPECT_TRUE(whole == decodedBy([&](Raster& sprite, std::ostream& diag) {
+                return fedInPieces(bytes, piece, sprite, diag);
+            })) << "fed in pieces of " << piece;
         }
         EXPECT_TRUE(whole == decodedBy([&](Raster& sprite, std::ostream& diag) {
             MemorySource source(bytes.data(), bytes.size(), 3);
@@ -237,6 +252,15 @@ TEST(MalformedPacked, ReadingStopsWhereTheOutcomeIsDecided) {
     std::ostringstream diag;
     EXPECT_EQ(decodePackedSource(sound, sprite, diag).outcome, DecodeOutcome::success);
     EXPECT_LT(sound.handedOut, streamSize + 100);
+
+    // Fed by the caller, the decoder says so at the piece that ends it.
+    PackedStreamDecoder pushed;
+    std::size_t taken = 0;
+    while (taken < file.size() && pushed.feed(file.data() + taken, 100)) taken += 100;
+    EXPECT_LT(taken, streamSize);
+    EXPECT_EQ(pushed.finish(sprite, diag).outcome, DecodeOutcome::success);
+    EXPECT_FALSE(pushed.feed(file.data(), 1));
+    EXPECT_EQ(pushed.finish(sprite, diag).outcome, DecodeOutcome::openFailure);  // once only
 
     // A read that fails is a file that cannot be read: no diagnostic.
     class FailingSource final : public ByteSource {

@@ -124,15 +124,6 @@ TEST(QelRender, NeedsOneFileAndAnOutput) {
     EXPECT_EQ(runCli({"render", "-o"}).status, 2);
 }
 
-TEST(QelThumbnail, TheFactorIsTheLargestWholeOneThatFits) {
-    EXPECT_EQ(thumbnailFactor(24, 24, 128), 5);
-    EXPECT_EQ(thumbnailFactor(24, 24, 24), 1);
-    EXPECT_EQ(thumbnailFactor(24, 24, 23), 1);  // never below 1
-    EXPECT_EQ(thumbnailFactor(30, 10, 100), 3);
-    EXPECT_EQ(thumbnailFactor(10, 30, 100), 3);
-    EXPECT_EQ(thumbnailFactor(24, 24, 256), 10);
-}
-
 TEST(QelThumbnail, EnlargesTheWholePictureWithTransparentKey) {
     ScopedWorkDir dir;
     writePacked("big.qel", bigSprite());
@@ -156,14 +147,34 @@ TEST(QelThumbnail, EnlargesTheWholePictureWithTransparentKey) {
     }
 }
 
-TEST(QelThumbnail, APictureLargerThanTheSizeStaysAtItsOwnSize) {
+TEST(QelThumbnail, APictureLargerThanTheSizeIsReducedToFit) {
     ScopedWorkDir dir;
     writePacked("star.qel", starBmp());
-    ASSERT_EQ(runCli({"thumbnail", "-s", "16", "star.qel", "t.png"}).status, 0);
-    PngPixels png;
-    ASSERT_TRUE(readPng("t.png", png));
-    EXPECT_EQ(png.width, 24);
-    EXPECT_EQ(png.height, 24);
+    // A header alone that claims 4096x4096 at 1 bit, which the reader takes
+    // as a blank picture of that size: a file manager asking for 128 pixels
+    // must not get 4096.
+    Bytes claim = starBmp();
+    claim.resize(54);
+    for (const std::size_t offset : {18u, 22u}) {
+        claim[offset] = 0x00;
+        claim[offset + 1] = 0x10;
+        claim[offset + 2] = claim[offset + 3] = 0;
+    }
+    claim[28] = 1;
+    writePacked("claim.qel", claim);
+    const struct {
+        const char* file;
+        const char* size;
+        int side;
+    } cases[] = {{"star.qel", "16", 16}, {"claim.qel", "128", 128}, {"claim.qel", "1", 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + " -s " + c.size);
+        ASSERT_EQ(runCli({"thumbnail", "-s", c.size, c.file, "t.png"}).status, 0);
+        PngPixels png;
+        ASSERT_TRUE(readPng("t.png", png));
+        EXPECT_EQ(png.width, c.side);
+        EXPECT_EQ(png.height, c.side);
+    }
 }
 
 TEST(QelThumbnail, RejectsABadSizeAndReportsABadFile) {

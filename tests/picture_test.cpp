@@ -1,0 +1,91 @@
+// The picture as hosts take it: RGBA rows, the key colour, thumbnail sizes.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "imaging/Picture.h"
+#include "imaging/Raster.h"
+
+namespace qel {
+namespace {
+
+TEST(ThumbnailSize, NeverLargerThanAskedAndWholeFactorsUpward) {
+    struct Case {
+        int width, height, size, expectWidth, expectHeight;
+    };
+    const Case cases[] = {
+        {24, 24, 128, 120, 120},      // enlarged by 5
+        {24, 24, 24, 24, 24},         // as it is
+        {30, 10, 100, 90, 30},        // the longer side decides
+        {10, 30, 100, 30, 90},
+        {24, 24, 23, 23, 23},         // reduced, not kept at factor 1
+        {4096, 4096, 128, 128, 128},  // a header's claim does not pass through
+        {4096, 1, 256, 256, 1},       // a side never drops to 0
+        {1, 4096, 64, 1, 64},
+        {100, 50, 1, 1, 1},
+        {0, 24, 128, 0, 0},
+        {24, 24, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        const PictureSize s = thumbnailSize(c.width, c.height, c.size);
+        EXPECT_EQ(s.width, c.expectWidth) << c.width << "x" << c.height << " in " << c.size;
+        EXPECT_EQ(s.height, c.expectHeight) << c.width << "x" << c.height << " in " << c.size;
+    }
+}
+
+// A 4x2 picture, colours by column and row, the key at (1, 0).
+void paint(Raster& r) {
+    r.create(4, 2);
+    for (int y = 1; y <= 2; ++y) {
+        for (int x = 0; x < 4; ++x) {
+            r.setColour(x == 1 && y == 1 ? kTransparentKey : static_cast<std::uint32_t>(0x100000 * (x + 1) + y));
+            r.setPixel(x, y);
+        }
+    }
+}
+
+std::vector<std::uint8_t> rgba(std::uint32_t colour, std::uint8_t alpha) {
+    return {static_cast<std::uint8_t>(colour >> 16), static_cast<std::uint8_t>(colour >> 8),
+            static_cast<std::uint8_t>(colour), alpha};
+}
+
+std::vector<std::uint8_t> pixelOf(const std::vector<std::uint8_t>& pixels, int width, int x, int y) {
+    const auto at = pixels.begin() + (static_cast<std::ptrdiff_t>(y) * width + x) * 4;
+    return {at, at + 4};
+}
+
+TEST(PictureRgba, TopRowFirstWithTheKeyTransparentEitherWay) {
+    Raster r;
+    paint(r);
+    const std::vector<std::uint8_t> kept = pictureRgba(r, KeyPixel::keepColour);
+    const std::vector<std::uint8_t> cleared = pictureRgba(r, KeyPixel::clear);
+    ASSERT_EQ(kept.size(), 4u * 2 * 4);
+    EXPECT_EQ(pixelOf(kept, 4, 0, 0), rgba(0x100001, 255));
+    EXPECT_EQ(pixelOf(kept, 4, 3, 1), rgba(0x400002, 255));
+    EXPECT_EQ(pixelOf(kept, 4, 1, 0), rgba(kTransparentKey, 0));
+    EXPECT_EQ(pixelOf(cleared, 4, 1, 0), rgba(0, 0));
+    EXPECT_EQ(pixelOf(cleared, 4, 0, 0), pixelOf(kept, 4, 0, 0));
+    EXPECT_TRUE(pictureRgba(Raster(), KeyPixel::clear).empty());
+}
+
+TEST(PictureRgba, ScalingTakesWholePixelsNeverBlends) {
+    Raster r;
+    paint(r);
+    // Enlarged by 3: each source pixel a 3x3 block.
+    const std::vector<std::uint8_t> big = scaledRgba(r, {12, 6}, KeyPixel::keepColour);
+    for (int y = 0; y < 6; ++y) {
+        for (int x = 0; x < 12; ++x) {
+            EXPECT_EQ(pixelOf(big, 12, x, y), pixelOf(pictureRgba(r, KeyPixel::keepColour), 4, x / 3, y / 3));
+        }
+    }
+    // Halved: each output pixel is the source pixel under its centre, one of
+    // the picture's own colours.
+    const std::vector<std::uint8_t> half = scaledRgba(r, {2, 1}, KeyPixel::keepColour);
+    EXPECT_EQ(pixelOf(half, 2, 0, 0), rgba(0x200002, 255));
+    EXPECT_EQ(pixelOf(half, 2, 1, 0), rgba(0x400002, 255));
+    EXPECT_TRUE(scaledRgba(r, {0, 3}, KeyPixel::clear).empty());
+}
+
+}  // namespace
+}  // namespace qel
