@@ -3,7 +3,8 @@
 // packed file. The input is taken both as a packed file and as raw RGBA
 // rows. Whatever the plugins show must pack again into a file that shows
 // the very same pixels, unless it is too large for the viewer; whatever RGBA
-// is accepted must come back as itself, transparent pixels as the key.
+// is accepted must come back as itself, transparent pixels (and opaque
+// ones of the key colour) as the transparent key.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -65,7 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     QEL_FUZZ_CHECK(back.ok() && back.width == width && back.height == height);
     for (std::size_t i = 0; i < back.rgba.size(); i += 4) {
         const std::uint8_t* in = data + 1 + i;
-        const bool clear = in[3] == 0;
+        // An opaque pixel of the key colour is transparent in the viewer too.
+        const bool clear = in[3] == 0 || (in[0] == 0xFF && in[1] == 0x00 && in[2] == 0xFF);
         QEL_FUZZ_CHECK(back.rgba[i + 3] == (clear ? 0 : 255));
         if (!clear) QEL_FUZZ_CHECK(back.rgba[i] == in[0] && back.rgba[i + 1] == in[1] && back.rgba[i + 2] == in[2]);
     }

@@ -12,6 +12,7 @@
 #include "packed/HostPicture.h"
 #include "packed/PackedFile.h"
 #include "tests/malformed/Cases.h"
+#include "tests/plugins/PluginCases.h"
 
 namespace qel::testing {
 namespace {
@@ -59,16 +60,6 @@ TEST(HostPicture, EveryWayInGivesTheViewersAnswer) {
     }
 }
 
-Bytes rgbaPicture(int width, int height, std::uint8_t alphaOfFirst) {
-    Bytes rgba;
-    for (int i = 0; i < width * height; ++i) {
-        const auto v = static_cast<std::uint8_t>(i * 7);
-        rgba.insert(rgba.end(), {v, static_cast<std::uint8_t>(255 - v), static_cast<std::uint8_t>(i), 255});
-    }
-    if (!rgba.empty()) rgba[3] = alphaOfFirst;
-    return rgba;
-}
-
 // What qel pack accepts from a PNG, from a host's pixels: the refusals word
 // for word, and an accepted picture comes back as the same pixels, with a
 // transparent pixel of any colour coming back as the key.
@@ -96,8 +87,7 @@ TEST(HostPicture, PackingFromRgbaAcceptsWhatQelPackAccepts) {
         if (!packed.refusal.empty()) continue;
         const HostPicture back = hostPictureFromBytes(packed.packed.data(), packed.packed.size());
         ASSERT_TRUE(back.ok()) << back.refusal;
-        if (c.alphaOfFirst == 0) rgba[0] = 0xFF, rgba[1] = 0x00, rgba[2] = 0xFF;
-        EXPECT_TRUE(back.rgba == rgba);
+        EXPECT_TRUE(back.rgba == shownAs(rgba));
     }
 }
 

@@ -23,7 +23,7 @@ if(EXISTS "${entry}")
   set(text "\n${text}")
   # A list cannot hold ';', so the wanted lines spell it '@'.
   foreach(wanted "[Desktop Entry]" "Type=Application" "Name=QelViewer" "Exec=qelviewer %f"
-                 "Icon=${APP_ID}" "Categories=Graphics@Viewer@" "MimeType=application/x-qel@"
+                 "Icon=${APP_ID}" "Categories=Graphics@Viewer@" "MimeType=image/x-qel@"
                  "Version=1.0" "X-QelViewer-Version=${VERSION}")
     string(REPLACE "@" ";" wanted "${wanted}")
     string(FIND "${text}" "\n${wanted}\n" at)
