@@ -43,7 +43,9 @@ bool looksPacked(const std::uint8_t* data, std::size_t size);
 // 24-bit bottom-up BMP file image the viewer reads. Alpha 0 becomes the key
 // colour whatever colour the pixel holds, opaque pixels keep theirs, and
 // anything in between is refused, since the format knows only full
-// transparency. No colour correction: the stored values are the picture.
+// transparency. An opaque pixel of the key colour is stored as it is, and
+// so is transparent in the viewer, as in a packed BMP. No colour correction:
+// the stored values are the picture.
 enum class RgbaToBmpOutcome {
     ok,
     partlyTransparent,  // some alpha is neither 0 nor 255
