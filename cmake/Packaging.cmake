@@ -69,6 +69,18 @@ else()
     cpack_add_component(${component} GROUP qelviewer)
   endforeach()
   set(CPACK_DEBIAN_QELVIEWER_PACKAGE_NAME qelviewer)
+  # The file type that the viewer and every plugin go by, in a package that
+  # each of theirs depends on.
+  cpack_add_component(file_type GROUP file_type)
+  set(CPACK_DEBIAN_FILE_TYPE_PACKAGE_NAME qel-file-type)
+  set(CPACK_DEBIAN_FILE_TYPE_PACKAGE_ARCHITECTURE all)
+  set(CPACK_DEBIAN_FILE_TYPE_DESCRIPTION "file type of packed picture files (.qel)
+Declares the file type image/x-qel (also known as application/x-qel) for
+names ending in .qel, so that desktops, file managers and image programs
+know packed picture files: one zlib stream whose content is a small BMP
+picture, typically a 24x24 sprite.")
+  set(qel_file_type_dependency "qel-file-type (= ${PROJECT_VERSION})")
+  set(CPACK_DEBIAN_QELVIEWER_PACKAGE_DEPENDS ${qel_file_type_dependency})
   # Each summary is its package's own (the first line of its description).
   # CPack puts the project's summary above every description unless it is
   # CPack's own default, so it is set to that here.
@@ -125,6 +137,9 @@ so that file managers preview them.")
   install(FILES ${CMAKE_BINARY_DIR}/debian/copyright ${CMAKE_BINARY_DIR}/debian/changelog.gz
     DESTINATION ${doc_dir} COMPONENT doc)
 
+  install(FILES ${CMAKE_BINARY_DIR}/debian/copyright ${CMAKE_BINARY_DIR}/debian/changelog.gz
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/qel-file-type COMPONENT file_type)
+
   # The plugin packages: Debian's habits for such modules (section libs, the
   # program libraries they plug into as Enhances, dependencies found by
   # dpkg-shlibdeps, files in the multiarch module folders). Each carries the
@@ -152,6 +167,7 @@ image viewers and paint programs")
     set(CPACK_DEBIAN_${group}_PACKAGE_NAME ${package})
     set(CPACK_DEBIAN_${group}_PACKAGE_SECTION libs)
     set(CPACK_DEBIAN_${group}_PACKAGE_ENHANCES ${enhances})
+    set(CPACK_DEBIAN_${group}_PACKAGE_DEPENDS ${qel_file_type_dependency})
     set(CPACK_DEBIAN_${group}_DESCRIPTION "${summary}
 Lets ${hosts}
 open packed picture files (.qel): one zlib stream whose content is a small

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes the packages people install and checks what is in them:
 #   build/qelviewer_<version>_<arch>.deb        from the Linux build in build/,
-#     with the image plugins' packages beside it: qel-pixbuf-loader,
+#     with the file type's package (qel-file-type_<version>_all.deb) and the
+#     image plugins' beside it: qel-pixbuf-loader,
 #     qt5-image-formats-plugin-qel and qt6-image-formats-plugin-qel
 #   build-win32/QelViewer-<version>-win32.zip   from the i686 Windows build
 #   build-win64/QelViewer-<version>-win64.zip   from the x86-64 Windows build, where it is configured
@@ -55,7 +56,8 @@ deb="$linux_build/qelviewer_${version}_${arch}.deb"
 plugin_packages=(qel-pixbuf-loader qt5-image-formats-plugin-qel qt6-image-formats-plugin-qel)
 plugin_debs=()
 for package in "${plugin_packages[@]}"; do plugin_debs+=("$linux_build/${package}_${version}_${arch}.deb"); done
-rm -f "$deb" "${plugin_debs[@]}"
+type_deb="$linux_build/qel-file-type_${version}_all.deb"
+rm -f "$deb" "$type_deb" "${plugin_debs[@]}"
 cmake --build "$linux_build" --target package
 [ -f "$deb" ] || { echo "check-packages: $deb was not made" >&2; exit 1; }
 echo "== $deb"
@@ -71,7 +73,6 @@ cat > "$scratch/deb-expected" <<EOF
 -rw-r--r-- root/root ./usr/share/icons/hicolor/scalable/apps/$app.svg
 -rw-r--r-- root/root ./usr/share/man/man1/qel.1.gz
 -rw-r--r-- root/root ./usr/share/man/man1/qelviewer.1.gz
--rw-r--r-- root/root ./usr/share/mime/packages/$app.xml
 -rw-r--r-- root/root ./usr/share/thumbnailers/qel.thumbnailer
 EOF
 # Files with their modes and owners; folders must be rwxr-xr-x root/root.
@@ -95,7 +96,7 @@ for lib in libc6 libqt6widgets6 libpng16-16 zlib1g; do
 done
 
 echo "-- lintian"
-lintian --fail-on error,warning "$deb" "${plugin_debs[@]}" \
+lintian --fail-on error,warning "$deb" "$type_deb" "${plugin_debs[@]}" \
   || fail "lintian found errors or warnings"
 
 # The unpacked package on its own: qel runs from there, the entry and the
@@ -112,8 +113,18 @@ logged=$(gzip -dc "$root/usr/share/doc/qelviewer/changelog.gz" | dpkg-parsechang
 head -1 "$root/usr/share/doc/qelviewer/copyright" |
   grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
   fail "the copyright file is not in the machine-readable format"
-# The MIME database the package's file type gives: *.qel, in that case only,
-# is image/x-qel, and the older name an alias of it.
+# ---- The file type's package, which the viewer and every plugin depend on.
+echo "== $type_deb"
+printf '%s\n' "-rw-r--r-- root/root ./usr/share/doc/qel-file-type/changelog.gz" \
+  "-rw-r--r-- root/root ./usr/share/doc/qel-file-type/copyright" \
+  "-rw-r--r-- root/root ./usr/share/mime/packages/$app.xml" > "$scratch/type-expected"
+dpkg-deb --contents "$type_deb" | awk '$1 !~ /^d/ {print $1, $2, $6}' > "$scratch/type-files"
+compare_lists "qel-file-type" "$scratch/type-expected" "$scratch/type-files"
+[ "$(dpkg-deb --field "$type_deb" Architecture)" = all ] || fail "qel-file-type is not Architecture: all"
+field Depends | grep -qF "qel-file-type (= $version)" || fail "the viewer does not depend on qel-file-type (= $version)"
+# The MIME database the file type gives: *.qel, in that case only, is
+# image/x-qel, and the older name an alias of it.
+dpkg-deb -x "$type_deb" "$root"
 update-mime-database "$root/usr/share/mime" > /dev/null 2>&1 || fail "update-mime-database failed on the package's file type"
 grep -qx '[0-9]*:image/x-qel:\*\.qel:cs' "$root/usr/share/mime/globs2" ||
   fail "the file type does not claim *.qel case-sensitively"
@@ -138,6 +149,9 @@ for package in "${plugin_packages[@]}"; do
   printf '%s\n' "-rw-r--r-- root/root ./usr/lib/$multiarch/$module" \
     "-rw-r--r-- root/root ./usr/share/doc/$package/changelog.gz" \
     "-rw-r--r-- root/root ./usr/share/doc/$package/copyright" > "$scratch/plugin-expected"
+  # GdkPixbuf's thumbnailer, told of the type.
+  [ "$package" = qel-pixbuf-loader ] &&
+    echo "-rw-r--r-- root/root ./usr/share/thumbnailers/qel-pixbuf.thumbnailer" >> "$scratch/plugin-expected"
   dpkg-deb --contents "$pdeb" | awk '$1 !~ /^d/ {print $1, $2, $6}' > "$scratch/plugin-files"
   compare_lists "$package" "$scratch/plugin-expected" "$scratch/plugin-files"
   pfield() { dpkg-deb --field "$pdeb" "$1"; }
@@ -147,6 +161,7 @@ for package in "${plugin_packages[@]}"; do
   [ "$(pfield Enhances)" = "$host" ] || fail "$package Enhances: $(pfield Enhances), not $host"
   pfield Depends | grep -q "\b$host\b" || fail "$package Depends lacks $host: $(pfield Depends)"
   pfield Depends | grep -q '\bqelviewer\b' && fail "$package depends on the viewer"
+  pfield Depends | grep -qF "qel-file-type (= $version)" || fail "$package does not depend on qel-file-type (= $version)"
   [ "$(pfield Description | head -1)" != "$(field Description | head -1)" ] || fail "$package has the viewer's summary"
   # Only the host's entry points leave the module.
   proot="$scratch/$package"
@@ -217,4 +232,4 @@ if [ "$failures" -ne 0 ]; then
   echo "check-packages: $failures problem(s)" >&2
   exit 1
 fi
-echo "check-packages: the $((1 + ${#plugin_packages[@]})) packages and ${#windows_builds[@]} zip(s) are as expected"
+echo "check-packages: the $((2 + ${#plugin_packages[@]})) packages and ${#windows_builds[@]} zip(s) are as expected"

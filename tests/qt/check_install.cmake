@@ -2,11 +2,14 @@
 # desktop finds what the entry names: the program on Exec, the icon on Icon.
 #   cmake -DBINARY_DIR=... -DPREFIX=... -DAPP_ID=... -DVERSION=... -P check_install.cmake
 file(REMOVE_RECURSE ${PREFIX})
-execute_process(COMMAND ${CMAKE_COMMAND} --install ${BINARY_DIR} --prefix ${PREFIX} --component viewer
-  RESULT_VARIABLE rc OUTPUT_QUIET)
-if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "cmake --install failed: ${rc}")
-endif()
+# With the file type, a component of its own.
+foreach(component viewer file_type)
+  execute_process(COMMAND ${CMAKE_COMMAND} --install ${BINARY_DIR} --prefix ${PREFIX} --component ${component}
+    RESULT_VARIABLE rc OUTPUT_QUIET)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "cmake --install failed: ${rc}")
+  endif()
+endforeach()
 
 set(failures "")
 function(expect_file path)

@@ -1,11 +1,14 @@
 # Installs the qel component into a scratch prefix and checks what a desktop
 # needs: the program, the file type and the thumbnailer entry that runs it.
 file(REMOVE_RECURSE ${PREFIX})
-execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX} --component qel_tools
-  RESULT_VARIABLE result OUTPUT_QUIET)
-if(NOT result EQUAL 0)
-  message(FATAL_ERROR "install failed: ${result}")
-endif()
+# With the file type, a component of its own.
+foreach(component qel_tools file_type)
+  execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX} --component ${component}
+    RESULT_VARIABLE result OUTPUT_QUIET)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "install failed: ${result}")
+  endif()
+endforeach()
 
 if(NOT EXISTS ${PREFIX}/bin/qel)
   message(FATAL_ERROR "bin/qel not installed")
