@@ -263,17 +263,28 @@ int writeSingle(const std::string& path, const std::string& outPath, const std::
     return kExitFailure;
 }
 
+// The written files reach the disk once, at the end, before the batch can
+// report success.
+int flushBatch(int status, OutputDirectory& directory, const BatchSettings& settings, std::ostream& err) {
+    const int error = directory.flushAll();
+    if (error == 0) return status;
+    err << "qel: " << (settings.outDir.empty() ? std::string(".") : settings.outDir)
+        << ": cannot flush: " << describeError(error) << '\n' << std::flush;
+    return kExitFailure;
+}
+
 }  // namespace
 
 int extractFiles(const std::vector<std::string>& operands, const BatchSettings& settings, std::ostream& out,
                  std::ostream& err) {
-    const OutputDirectory outDir(settings.outDir);
+    OutputDirectory outDir(settings.outDir, Durability::batch);
     if (!openOutDir(outDir, settings, err)) return kExitFailure;
     BatchSettings batch = settings;
     batch.output = &outDir;
     const std::vector<FileItem> items = expandOperands(operands, NameRule::packed, true);
-    return runItems(items, outputKeys(items, batch, batch.png ? ".png" : ".bmp"), batch,
-                    [&](const FileItem& item) { return extractOne(item, batch); }, false, out, err);
+    const int status = runItems(items, outputKeys(items, batch, batch.png ? ".png" : ".bmp"), batch,
+                                [&](const FileItem& item) { return extractOne(item, batch); }, false, out, err);
+    return flushBatch(status, outDir, batch, err);
 }
 
 int describeFiles(const std::vector<std::string>& operands, const BatchSettings& settings, std::ostream& out,
@@ -285,13 +296,14 @@ int describeFiles(const std::vector<std::string>& operands, const BatchSettings&
 
 int packFiles(const std::vector<std::string>& operands, const BatchSettings& settings, std::ostream& out,
               std::ostream& err) {
-    const OutputDirectory outDir(settings.outDir);
+    OutputDirectory outDir(settings.outDir, Durability::batch);
     if (!openOutDir(outDir, settings, err)) return kExitFailure;
     BatchSettings batch = settings;
     batch.output = &outDir;
     const std::vector<FileItem> items = expandOperands(operands, NameRule::picture, false);
-    return runItems(items, outputKeys(items, batch, ".qel"), batch,
-                    [&](const FileItem& item) { return packOne(item, batch); }, false, out, err);
+    const int status = runItems(items, outputKeys(items, batch, ".qel"), batch,
+                                [&](const FileItem& item) { return packOne(item, batch); }, false, out, err);
+    return flushBatch(status, outDir, batch, err);
 }
 
 int renderFile(const std::string& path, const std::string& backdropPath, const std::string& outPath,
