@@ -60,6 +60,7 @@ TEST(QtImagePlugin, KnowsPackedFilesByContent) {
     } cases[] = {
         {"packed", bytesOf(hostilePacked("sprite8")), true},
         {"gzip", bytesOf(hostilePacked("gzip")), false},
+        {"zlib header of another method", bytesOf(hostilePacked("unknown-method")), false},
         {"png", [&] { QByteArray b; QBuffer o(&b); o.open(QIODevice::WriteOnly); picture.save(&o, "PNG"); return b; }(), false},
         {"bmp", [&] { QByteArray b; QBuffer o(&b); o.open(QIODevice::WriteOnly); picture.save(&o, "BMP"); return b; }(), false},
     };
