@@ -10,7 +10,8 @@
 #   scripts/fuzz.sh --runs N         N executions per target
 #   scripts/fuzz.sh ... TARGET...    only these (bmp_reader, packed_decoder,
 #                                    packed_streaming, packed_payload,
-#                                    dropped_path, pack_round_trip)
+#                                    dropped_path, pack_round_trip,
+#                                    host_picture)
 #
 # Inputs found to reach new code are kept in build-fuzz/corpus/<target>/ and
 # reused by later runs; logs go to build-fuzz/logs/<target>.log.
@@ -27,11 +28,11 @@ while [ $# -gt 0 ]; do
     --seconds) [ $# -ge 2 ] || usage; limit=(-max_total_time="$2"); shift 2 ;;
     --runs) [ $# -ge 2 ] || usage; limit=(-runs="$2"); shift 2 ;;
     -h|--help) usage ;;
-    bmp_reader|packed_decoder|packed_streaming|packed_payload|dropped_path|pack_round_trip) targets+=("$1"); shift ;;
+    bmp_reader|packed_decoder|packed_streaming|packed_payload|dropped_path|pack_round_trip|host_picture) targets+=("$1"); shift ;;
     *) echo "fuzz.sh: unknown argument $1" >&2; usage ;;
   esac
 done
-[ ${#targets[@]} -gt 0 ] || targets=(bmp_reader packed_decoder packed_streaming packed_payload dropped_path pack_round_trip)
+[ ${#targets[@]} -gt 0 ] || targets=(bmp_reader packed_decoder packed_streaming packed_payload dropped_path pack_round_trip host_picture)
 
 compiler=$(command -v clang++-14 || command -v clang++ || true)
 if [ -z "$compiler" ]; then
@@ -74,7 +75,7 @@ maxLength() {
 dictionary() {
   case "$1" in
     bmp_reader|packed_payload|pack_round_trip) echo fuzz/bmp.dict ;;
-    packed_decoder|packed_streaming) echo fuzz/packed.dict ;;
+    packed_decoder|packed_streaming|host_picture) echo fuzz/packed.dict ;;
     dropped_path) echo fuzz/path.dict ;;
   esac
 }
