@@ -12,6 +12,7 @@
 
 #include "imaging/Bytes.h"
 #include "files/FileIo.h"
+#include "files/Listing.h"
 #include "imaging/Raster.h"
 #include "packed/PackedFile.h"
 #include "tools/BatchRunner.h"
@@ -123,12 +124,15 @@ bool openOutDir(const OutputDirectory& directory, const BatchSettings& settings,
     return false;
 }
 
+// Items that write what the file system takes as one file share a key, so
+// that they run in input order as in a serial run: on Windows "X.bmp" and
+// "x.bmp" are one file.
 std::vector<std::string> outputKeys(const std::vector<FileItem>& items, const BatchSettings& settings,
                                     const char* suffix) {
     std::vector<std::string> keys(items.size());
     for (std::size_t i = 0; i < items.size(); ++i) {
         if (items[i].failure.empty()) {
-            keys[i] = joinPath(settings.outDir, splitDroppedPath(items[i].path).baseName + suffix);
+            keys[i] = sameFileKey(joinPath(settings.outDir, splitDroppedPath(items[i].path).baseName + suffix));
         }
     }
     return keys;
