@@ -73,6 +73,8 @@ std::string sameFileKey(const std::string& path) { return path; }
 
 namespace {
 
+WideNameHook wideNameHook = nullptr;
+
 bool isHighSurrogate(wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool isLowSurrogate(wchar_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
@@ -105,6 +107,8 @@ std::string withSeparator(const std::string& folder) {
 
 }  // namespace
 
+void setWideNameHook(WideNameHook hook) { wideNameHook = hook; }
+
 bool nameFromWide(const std::wstring& wide, std::string& name) {
     std::wstring shown = wide;
     bool exact = true;
@@ -135,8 +139,9 @@ bool listFolder(const std::string& folder, std::vector<FolderEntry>& entries, in
         return false;
     }
     do {
-        const std::wstring wide = data.cFileName;
+        std::wstring wide = data.cFileName;
         if (wide == L"." || wide == L"..") continue;
+        if (wideNameHook) wideNameHook(wide);
         FolderEntry entry;
         entry.exactName = nameFromWide(wide, entry.name);
         entry.kind = kindOf(data, prefix + entry.name, entry.exactName);

@@ -41,6 +41,14 @@ std::string sameFileKey(const std::string& path);
 // A name as the wide-character calls give it, in UTF-8. False when it holds
 // an unpaired surrogate; each one then becomes U+FFFD.
 bool nameFromWide(const std::wstring& wide, std::string& name);
+
+// For tests: called on each name listFolder gets from the system before it
+// is converted, so that a test can stand in names its system refuses to
+// create (Wine keeps names as UTF-8 on the host and takes no unpaired
+// surrogate). nullptr, the default, changes nothing. Set it while no folder
+// is being listed.
+using WideNameHook = void (*)(std::wstring& name);
+void setWideNameHook(WideNameHook hook);
 #endif
 
 }  // namespace qel
