@@ -69,6 +69,11 @@ TEST(QelListing, AFolderIsListedWhateverTheLengthOfItsEntriesPaths) {
     const CliRun run = runCli({"info", folder});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, folder + native("/") + name + ": 24x24, 24-bit, 1782 bytes\n");
+#ifdef _WIN32
+    // What std::filesystem cannot reach, it cannot remove either.
+    DeleteFileW(widePath(folder + "/" + name).c_str());
+    RemoveDirectoryW(widePath(folder).c_str());
+#endif
 }
 
 #ifdef _WIN32
