@@ -84,8 +84,9 @@ EntryKind kindOf(const WIN32_FIND_DATAW& data, const std::string& path, bool rea
     DWORD attributes = data.dwFileAttributes;
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         if (!reachable) return EntryKind::other;
-        const HANDLE handle = CreateFileW(widePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+        const HANDLE handle =
+            CreateFileW(widePath(path).c_str(), 0, share, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         if (handle == INVALID_HANDLE_VALUE) return EntryKind::other;
         BY_HANDLE_FILE_INFORMATION info;
         const bool known = GetFileInformationByHandle(handle, &info) != FALSE;
