@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <string_view>
 
 #include "files/FileIo.h"
 #include "files/Listing.h"
@@ -11,7 +12,7 @@ namespace qel {
 
 namespace {
 
-bool equalsIgnoringCase(const std::string& a, const char* b) {
+bool equalsIgnoringCase(std::string_view a, const char* b) {
     std::size_t i = 0;
     for (; i < a.size() && b[i] != '\0'; ++i) {
         if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
@@ -143,9 +144,10 @@ bool expandWildcards(const std::string& operand, NameRule rule, bool checkExplic
 }  // namespace
 
 bool nameMatches(const std::string& path, NameRule rule) {
-    const DroppedName name = splitDroppedPath(path);
-    if (rule == NameRule::packed) return isPackedExtension(name.extension);
-    return equalsIgnoringCase(name.extension, ".bmp") || equalsIgnoringCase(name.extension, ".png");
+    // The viewer's own cut, without building the parts: called once a file.
+    const std::string_view extension = droppedExtension(path);
+    if (rule == NameRule::packed) return isPackedExtension(extension);
+    return equalsIgnoringCase(extension, ".bmp") || equalsIgnoringCase(extension, ".png");
 }
 
 std::string joinPath(const std::string& dir, const std::string& name) {

@@ -7,33 +7,52 @@
 
 namespace qel {
 
-DroppedName splitDroppedPath(const std::string& path) {
+namespace {
+
+// Where a dropped path's name starts, and its last dot (npos without one).
+struct NameCut {
     std::size_t nameStart = 0;
-    if (path.size() >= 2 && path[1] == ':') nameStart = 2;  // drive letter
     std::size_t lastDot = std::string::npos;
+};
+
+NameCut cutDroppedPath(const std::string& path) {
+    NameCut cut;
+    if (path.size() >= 2 && path[1] == ':') cut.nameStart = 2;  // drive letter
     // Every byte of a UTF-8 multibyte character is 0x80 or above, so a byte
     // test is a character test for the ASCII separators and the dot.
-    for (std::size_t i = nameStart; i < path.size(); ++i) {
+    for (std::size_t i = cut.nameStart; i < path.size(); ++i) {
         const char c = path[i];
         if (c == '\\' || c == '/') {
-            nameStart = i + 1;
-            lastDot = std::string::npos;
+            cut.nameStart = i + 1;
+            cut.lastDot = std::string::npos;
         } else if (c == '.') {
-            lastDot = i;
+            cut.lastDot = i;
         }
     }
+    return cut;
+}
+
+}  // namespace
+
+DroppedName splitDroppedPath(const std::string& path) {
+    const NameCut cut = cutDroppedPath(path);
     DroppedName name;
-    if (lastDot == std::string::npos) {
-        name.baseName = path.substr(nameStart);
+    if (cut.lastDot == std::string::npos) {
+        name.baseName = path.substr(cut.nameStart);
     } else {
-        name.baseName = path.substr(nameStart, lastDot - nameStart);
-        name.extension = path.substr(lastDot);
+        name.baseName = path.substr(cut.nameStart, cut.lastDot - cut.nameStart);
+        name.extension = path.substr(cut.lastDot);
     }
     return name;
 }
 
-bool isPackedExtension(const std::string& extension) {
-    return extension.compare(0, 4, ".qel") == 0;
+std::string_view droppedExtension(const std::string& path) {
+    const std::size_t lastDot = cutDroppedPath(path).lastDot;
+    return lastDot == std::string::npos ? std::string_view() : std::string_view(path).substr(lastDot);
+}
+
+bool isPackedExtension(std::string_view extension) {
+    return extension.substr(0, 4) == ".qel";
 }
 
 Viewer::Viewer(ViewerWindow& window) : Viewer(window, std::cerr) {}

@@ -25,6 +25,7 @@
 
 #include <iosfwd>
 #include <string>
+#include <string_view>
 
 #include "viewer/Scene.h"
 #include "viewer/ViewerWindow.h"
@@ -39,8 +40,11 @@ struct DroppedName {
 };
 
 DroppedName splitDroppedPath(const std::string& path);
+// The extension splitDroppedPath finds, as a view into path (empty without
+// one): for checking many names without building any.
+std::string_view droppedExtension(const std::string& path);
 // True when the extension's first four characters are exactly ".qel".
-bool isPackedExtension(const std::string& extension);
+bool isPackedExtension(std::string_view extension);
 
 class Viewer {
 public:
