@@ -17,18 +17,17 @@ struct NameCut {
 
 NameCut cutDroppedPath(const std::string& path) {
     NameCut cut;
-    if (path.size() >= 2 && path[1] == ':') cut.nameStart = 2;  // drive letter
+    const std::size_t first = path.size() >= 2 && path[1] == ':' ? 2 : 0;  // after a drive letter
+    // From the end back to the last separator: only the name is looked at.
     // Every byte of a UTF-8 multibyte character is 0x80 or above, so a byte
     // test is a character test for the ASCII separators and the dot.
-    for (std::size_t i = cut.nameStart; i < path.size(); ++i) {
-        const char c = path[i];
-        if (c == '\\' || c == '/') {
-            cut.nameStart = i + 1;
-            cut.lastDot = std::string::npos;
-        } else if (c == '.') {
-            cut.lastDot = i;
-        }
+    std::size_t i = path.size();
+    for (; i > first; --i) {
+        const char c = path[i - 1];
+        if (c == '\\' || c == '/') break;
+        if (c == '.' && cut.lastDot == std::string::npos) cut.lastDot = i - 1;
     }
+    cut.nameStart = i;
     return cut;
 }
 
