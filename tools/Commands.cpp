@@ -11,6 +11,7 @@
 #include <ostream>
 #include <streambuf>
 #include <string_view>
+#include <utility>
 
 #include "files/FileIo.h"
 #include "files/Listing.h"
@@ -324,34 +325,34 @@ int flushBatch(int status, OutputDirectory& directory, const BatchSettings& sett
 
 }  // namespace
 
-int extractFiles(const std::vector<std::string>& operands, const BatchSettings& settings, std::ostream& out,
+int extractFiles(std::vector<std::string> operands, const BatchSettings& settings, std::ostream& out,
                  std::ostream& err) {
     OutputDirectory outDir(settings.outDir, Durability::batch);
     if (!openOutDir(outDir, settings, err)) return kExitFailure;
     BatchSettings batch = settings;
     batch.output = &outDir;
-    const std::vector<FileItem> items = expandOperands(operands, NameRule::packed, true);
+    const std::vector<FileItem> items = expandOperands(std::move(operands), NameRule::packed, true);
     const std::vector<std::string> names = outputNames(items, batch.png ? ".png" : ".bmp");
     const int status = runItems(items, sameFileKeys(names), batch,
                                 [&](std::size_t i) { return extractOne(items[i], names[i], batch); }, false, out, err);
     return flushBatch(status, outDir, batch, err);
 }
 
-int describeFiles(const std::vector<std::string>& operands, const BatchSettings& settings, std::ostream& out,
+int describeFiles(std::vector<std::string> operands, const BatchSettings& settings, std::ostream& out,
                   std::ostream& err) {
-    const std::vector<FileItem> items = expandOperands(operands, NameRule::packed, true);
+    const std::vector<FileItem> items = expandOperands(std::move(operands), NameRule::packed, true);
     const std::vector<std::string> independent(items.size());
     return runItems(items, independent, settings, [&](std::size_t i) { return describeOne(items[i]); }, true, out,
                     err);
 }
 
-int packFiles(const std::vector<std::string>& operands, const BatchSettings& settings, std::ostream& out,
+int packFiles(std::vector<std::string> operands, const BatchSettings& settings, std::ostream& out,
               std::ostream& err) {
     OutputDirectory outDir(settings.outDir, Durability::batch);
     if (!openOutDir(outDir, settings, err)) return kExitFailure;
     BatchSettings batch = settings;
     batch.output = &outDir;
-    const std::vector<FileItem> items = expandOperands(operands, NameRule::picture, false);
+    const std::vector<FileItem> items = expandOperands(std::move(operands), NameRule::picture, false);
     const std::vector<std::string> names = outputNames(items, ".qel");
     const int status = runItems(items, sameFileKeys(names), batch,
                                 [&](std::size_t i) { return packOne(items[i], names[i], batch); }, false, out, err);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <string_view>
+#include <utility>
 
 #include "files/FileIo.h"
 #include "files/Listing.h"
@@ -41,13 +42,11 @@ FileItem entryItem(const std::string& folder, const FolderEntry& entry) {
     return item;
 }
 
-void expandOperand(const std::string& operand, NameRule rule, bool checkExplicit, std::vector<FileItem>& items) {
+void expandOperand(std::string operand, NameRule rule, bool checkExplicit, std::vector<FileItem>& items) {
     if (!isFolder(operand)) {
-        FileItem item{operand, {}, false};
-        if (checkExplicit && !nameMatches(operand, rule)) {
-            item.failure = std::string("not a ") + ruleNoun(rule) + " file name";
-        }
-        items.push_back(std::move(item));
+        const bool refused = checkExplicit && !nameMatches(operand, rule);
+        items.push_back({std::move(operand), {}, false});
+        if (refused) items.back().failure = std::string("not a ") + ruleNoun(rule) + " file name";
         return;
     }
     std::vector<FolderEntry> entries;
@@ -162,13 +161,14 @@ std::string joinPath(const std::string& dir, const std::string& name) {
 #endif
 }
 
-std::vector<FileItem> expandOperands(const std::vector<std::string>& operands, NameRule rule, bool checkExplicit) {
+std::vector<FileItem> expandOperands(std::vector<std::string> operands, NameRule rule, bool checkExplicit) {
     std::vector<FileItem> items;
-    for (const std::string& operand : operands) {
+    items.reserve(operands.size());
+    for (std::string& operand : operands) {
 #ifdef _WIN32
         if (expandWildcards(operand, rule, checkExplicit, items)) continue;
 #endif
-        expandOperand(operand, rule, checkExplicit, items);
+        expandOperand(std::move(operand), rule, checkExplicit, items);
     }
     return items;
 }
