@@ -68,6 +68,7 @@ const browser = await puppeteer.launch({
   executablePath: options.chromium, headless: true, args: ['--no-sandbox', '--disable-gpu'],
   userDataDir: path.join(work, 'profile'), defaultViewport: { width: 640, height: 400, deviceScaleFactor: 1 },
 });
+const versions = `Node ${process.version}, ${await browser.version()}`;
 const page = (await browser.pages())[0] ?? await browser.newPage();
 // Raw DevTools commands: drag events with real files, download events.
 const session = await page.createCDPSession();
@@ -276,5 +277,5 @@ const sizes = ['index.html', 'app.js', 'qelviewer.js', 'qelviewer.wasm'].map((f)
 console.log(`transferred (gzip, headers included): ${sizes.join(', ')} bytes`);
 console.log(`first canvas drawn after ${firstFrames.map((t) => t.toFixed(0)).join(', ')} ms (median ${firstFrames[2].toFixed(0)} ms)`);
 for (const failure of failures) console.log(`FAIL: ${failure}`);
-console.log(`${checks - failures.length} of ${checks} checks passed`);
+console.log(`${checks - failures.length} of ${checks} checks passed (${versions})`);
 process.exit(failures.length === 0 ? 0 : 1);
