@@ -34,7 +34,7 @@ step "Parallel runs of qel (-j: extract, info, pack) under ThreadSanitizer"
 # place its shadow memory beside the mappings of a kernel that randomizes
 # with more bits.
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQEL_WERROR=ON -DQEL_TSAN=ON \
-  -DQEL_BUILD_QT=OFF -DQEL_BUILD_BENCH=OFF
+  -DQEL_BUILD_QT=OFF -DQEL_BUILD_BENCH=OFF -DQEL_BUILD_PLUGINS=OFF
 cmake --build build-tsan -j "$jobs" --target qel_tools_tests
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 setarch "$(uname -m)" -R \
   bin/qel_tools_tests --gtest_brief=1 --gtest_filter='QelBatch.*:QelExtract.*:QelInfo.*:QelPack.*')

@@ -604,6 +604,8 @@ std::wstring widePath(const std::string& path) {
     return L"\\\\?\\" + full;
 }
 
+int errnoFromWindowsError(unsigned long error) { return errnoFromWindows(error); }
+
 InputFile::~InputFile() { close(); }
 
 bool InputFile::open(const std::string& path) {

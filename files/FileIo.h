@@ -183,6 +183,9 @@ std::string wideToUtf8(const std::wstring& text);
 // the "\\?\" form, so that long names work wherever the file system takes
 // them.
 std::wstring widePath(const std::string& path);
+// The errno value for a Windows error code (GetLastError), as the file
+// layer's messages use it.
+int errnoFromWindowsError(unsigned long error);
 #endif
 
 }  // namespace qel

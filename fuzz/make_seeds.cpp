@@ -7,7 +7,7 @@
 //
 // makes OUTPUT_DIR/<target>/<case> for the targets bmp_reader,
 // packed_decoder, packed_streaming, packed_payload, dropped_path and
-// pack_round_trip.
+// pack_round_trip and host_picture.
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -98,6 +98,8 @@ int main(int argc, char** argv) {
                     writeAll(out / "packed_payload", hostile, "hostile-") &&
                     writeAll(out / "dropped_path", droppedPaths()) &&
                     writeAll(out / "pack_round_trip", sound, "sound-") &&
-                    writeAll(out / "pack_round_trip", hostile, "hostile-");
+                    writeAll(out / "pack_round_trip", hostile, "hostile-") &&
+                    writeAll(out / "host_picture", qel::testing::hostilePackedFiles(), "stream-") &&
+                    writeAll(out / "host_picture", packedPictures, "packed-");
     return ok ? 0 : 1;
 }

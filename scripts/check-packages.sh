@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Makes the packages people install and checks what is in them:
-#   build/qelviewer_<version>_<arch>.deb        from the Linux build in build/
+#   build/qelviewer_<version>_<arch>.deb        from the Linux build in build/,
+#     with the file type's package (qel-file-type_<version>_all.deb) and the
+#     image plugins' beside it: qel-pixbuf-loader,
+#     qt5-image-formats-plugin-qel and qt6-image-formats-plugin-qel
 #   build-win32/QelViewer-<version>-win32.zip   from the i686 Windows build
 #   build-win64/QelViewer-<version>-win64.zip   from the x86-64 Windows build, where it is configured
 # (the Windows folders as scripts/windows-builds.sh names them). Run by test.sh
@@ -50,7 +53,11 @@ version=$(project_version "$linux_build")
 [ -n "$version" ] || { echo "check-packages: $linux_build is not a configured build" >&2; exit 1; }
 arch=$(dpkg --print-architecture)
 deb="$linux_build/qelviewer_${version}_${arch}.deb"
-rm -f "$deb"
+plugin_packages=(qel-pixbuf-loader qt5-image-formats-plugin-qel qt6-image-formats-plugin-qel)
+plugin_debs=()
+for package in "${plugin_packages[@]}"; do plugin_debs+=("$linux_build/${package}_${version}_${arch}.deb"); done
+type_deb="$linux_build/qel-file-type_${version}_all.deb"
+rm -f "$deb" "$type_deb" "${plugin_debs[@]}"
 cmake --build "$linux_build" --target package
 [ -f "$deb" ] || { echo "check-packages: $deb was not made" >&2; exit 1; }
 echo "== $deb"
@@ -66,7 +73,6 @@ cat > "$scratch/deb-expected" <<EOF
 -rw-r--r-- root/root ./usr/share/icons/hicolor/scalable/apps/$app.svg
 -rw-r--r-- root/root ./usr/share/man/man1/qel.1.gz
 -rw-r--r-- root/root ./usr/share/man/man1/qelviewer.1.gz
--rw-r--r-- root/root ./usr/share/mime/packages/$app.xml
 -rw-r--r-- root/root ./usr/share/thumbnailers/qel.thumbnailer
 EOF
 # Files with their modes and owners; folders must be rwxr-xr-x root/root.
@@ -90,7 +96,7 @@ for lib in libc6 libqt6widgets6 libpng16-16 zlib1g; do
 done
 
 echo "-- lintian"
-lintian --fail-on error,warning "$deb" \
+lintian --fail-on error,warning "$deb" "$type_deb" "${plugin_debs[@]}" \
   || fail "lintian found errors or warnings"
 
 # The unpacked package on its own: qel runs from there, the entry and the
@@ -107,10 +113,66 @@ logged=$(gzip -dc "$root/usr/share/doc/qelviewer/changelog.gz" | dpkg-parsechang
 head -1 "$root/usr/share/doc/qelviewer/copyright" |
   grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
   fail "the copyright file is not in the machine-readable format"
-# The MIME database the package's file type gives: *.qel is application/x-qel.
+# ---- The file type's package, which the viewer and every plugin depend on.
+echo "== $type_deb"
+printf '%s\n' "-rw-r--r-- root/root ./usr/share/doc/qel-file-type/changelog.gz" \
+  "-rw-r--r-- root/root ./usr/share/doc/qel-file-type/copyright" \
+  "-rw-r--r-- root/root ./usr/share/mime/packages/$app.xml" > "$scratch/type-expected"
+dpkg-deb --contents "$type_deb" | awk '$1 !~ /^d/ {print $1, $2, $6}' > "$scratch/type-files"
+compare_lists "qel-file-type" "$scratch/type-expected" "$scratch/type-files"
+[ "$(dpkg-deb --field "$type_deb" Architecture)" = all ] || fail "qel-file-type is not Architecture: all"
+field Depends | grep -qF "qel-file-type (= $version)" || fail "the viewer does not depend on qel-file-type (= $version)"
+# The MIME database the file type gives: *.qel, in that case only, is
+# image/x-qel, and the older name an alias of it.
+dpkg-deb -x "$type_deb" "$root"
 update-mime-database "$root/usr/share/mime" > /dev/null 2>&1 || fail "update-mime-database failed on the package's file type"
-grep -qx '[0-9]*:application/x-qel:\*\.qel' "$root/usr/share/mime/globs2" ||
-  fail "the file type does not claim *.qel"
+grep -qx '[0-9]*:image/x-qel:\*\.qel:cs' "$root/usr/share/mime/globs2" ||
+  fail "the file type does not claim *.qel case-sensitively"
+grep -qx 'application/x-qel image/x-qel' "$root/usr/share/mime/aliases" ||
+  fail "application/x-qel is not an alias of image/x-qel"
+# Nobody who wants only the viewer pulls in Qt 5 or GdkPixbuf.
+field Depends | grep -qE '\b(libqt5[a-z]*|libgdk-pixbuf[-0-9.]*)\b' && fail "the viewer depends on a plugin's host: $(field Depends)"
+
+# ---- The image plugins' packages: one module each, in the folder its host
+# reads, depending on that host and not on the viewer.
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+for package in "${plugin_packages[@]}"; do
+  pdeb="$linux_build/${package}_${version}_${arch}.deb"
+  [ -f "$pdeb" ] || { fail "$pdeb was not made"; continue; }
+  echo "== $pdeb"
+  case "$package" in
+    qel-pixbuf-loader) module=gdk-pixbuf-2.0/2.10.0/loaders/libpixbufloader-qel.so host=libgdk-pixbuf-2.0-0
+      exports='fill_info fill_vtable' ;;
+    qt5-*) module=qt5/plugins/imageformats/libqqel.so host=libqt5gui5 exports='qt_plugin_instance qt_plugin_query_metadata' ;;
+    qt6-*) module=qt6/plugins/imageformats/libqqel.so host=libqt6gui6 exports='qt_plugin_instance qt_plugin_query_metadata_v2' ;;
+  esac
+  printf '%s\n' "-rw-r--r-- root/root ./usr/lib/$multiarch/$module" \
+    "-rw-r--r-- root/root ./usr/share/doc/$package/changelog.gz" \
+    "-rw-r--r-- root/root ./usr/share/doc/$package/copyright" > "$scratch/plugin-expected"
+  # GdkPixbuf's thumbnailer, told of the type.
+  [ "$package" = qel-pixbuf-loader ] &&
+    echo "-rw-r--r-- root/root ./usr/share/thumbnailers/qel-pixbuf.thumbnailer" >> "$scratch/plugin-expected"
+  dpkg-deb --contents "$pdeb" | awk '$1 !~ /^d/ {print $1, $2, $6}' > "$scratch/plugin-files"
+  compare_lists "$package" "$scratch/plugin-expected" "$scratch/plugin-files"
+  pfield() { dpkg-deb --field "$pdeb" "$1"; }
+  [ "$(pfield Package)" = "$package" ] || fail "Package: $(pfield Package), not $package"
+  [ "$(pfield Version)" = "$version" ] || fail "$package Version: $(pfield Version)"
+  [ "$(pfield Section)" = libs ] || fail "$package Section: $(pfield Section)"
+  [ "$(pfield Enhances)" = "$host" ] || fail "$package Enhances: $(pfield Enhances), not $host"
+  pfield Depends | grep -q "\b$host\b" || fail "$package Depends lacks $host: $(pfield Depends)"
+  pfield Depends | grep -q '\bqelviewer\b' && fail "$package depends on the viewer"
+  pfield Depends | grep -qF "qel-file-type (= $version)" || fail "$package does not depend on qel-file-type (= $version)"
+  [ "$(pfield Description | head -1)" != "$(field Description | head -1)" ] || fail "$package has the viewer's summary"
+  # Only the host's entry points leave the module.
+  proot="$scratch/$package"
+  dpkg-deb -x "$pdeb" "$proot"
+  found=$(nm -D --defined-only "$proot/usr/lib/$multiarch/$module" | awk '$2 == "T" {print $3}' | sort | xargs)
+  [ "$found" = "$exports" ] || fail "$package exports '$found', not '$exports'"
+done
+# GdkPixbuf takes the packaged loader as it is.
+query=/usr/lib/$multiarch/gdk-pixbuf-2.0/gdk-pixbuf-query-loaders
+"$query" "$scratch/qel-pixbuf-loader/usr/lib/$multiarch/gdk-pixbuf-2.0/2.10.0/loaders/libpixbufloader-qel.so" 2>/dev/null |
+  grep -qx '"image/x-qel" ""' || fail "gdk-pixbuf-query-loaders does not see image/x-qel in the packaged loader"
 
 # ---- The Windows zips
 for dir in "${windows_builds[@]}"; do
@@ -170,4 +232,4 @@ if [ "$failures" -ne 0 ]; then
   echo "check-packages: $failures problem(s)" >&2
   exit 1
 fi
-echo "check-packages: the package and ${#windows_builds[@]} zip(s) are as expected"
+echo "check-packages: the $((2 + ${#plugin_packages[@]})) packages and ${#windows_builds[@]} zip(s) are as expected"

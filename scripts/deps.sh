@@ -4,7 +4,9 @@
 # `qel_install_deps run` or `qel_install_deps web`.
 set -euo pipefail
 
-QEL_RUN_PACKAGES=(cmake ninja-build g++ pkg-config zlib1g-dev qt6-base-dev libpng-dev)
+# The image plugins build against GdkPixbuf and Qt 5 besides Qt 6.
+QEL_RUN_PACKAGES=(cmake ninja-build g++ pkg-config zlib1g-dev qt6-base-dev libpng-dev
+  libgdk-pixbuf-2.0-dev qtbase5-dev)
 # The web page: emscripten, and what fetching and unpacking zlib's Debian
 # source package needs.
 QEL_WEB_PACKAGES=(emscripten bzip2 python3)
@@ -12,7 +14,7 @@ QEL_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev patch wine wine32 wine64 xvfb xauth
   clang libclang-rt-14-dev valgrind python3
   libx11-dev xdotool
-  dpkg-dev file lintian unzip desktop-file-utils shared-mime-info
+  dpkg-dev file lintian unzip desktop-file-utils shared-mime-info libgdk-pixbuf2.0-bin
   "${QEL_WEB_PACKAGES[@]}" chromium)
 
 qel_as_root() {

@@ -12,7 +12,8 @@
 #                                    kept corpus, fuzz/corpus/<target>/
 #   scripts/fuzz.sh ... TARGET...    only these (bmp_reader, packed_decoder,
 #                                    packed_streaming, packed_payload,
-#                                    dropped_path, pack_round_trip)
+#                                    dropped_path, pack_round_trip,
+#                                    host_picture)
 #
 # Each run starts from the kept corpus in fuzz/corpus/<target>/ (a missing
 # folder is an empty one) and the generated seeds, and never writes there:
@@ -36,11 +37,11 @@ while [ $# -gt 0 ]; do
     --runs) [ $# -ge 2 ] || usage; limit=(-runs="$2"); shift 2 ;;
     --grow) grow=1; shift ;;
     -h|--help) usage ;;
-    bmp_reader|packed_decoder|packed_streaming|packed_payload|dropped_path|pack_round_trip) targets+=("$1"); shift ;;
+    bmp_reader|packed_decoder|packed_streaming|packed_payload|dropped_path|pack_round_trip|host_picture) targets+=("$1"); shift ;;
     *) echo "fuzz.sh: unknown argument $1" >&2; usage ;;
   esac
 done
-[ ${#targets[@]} -gt 0 ] || targets=(bmp_reader packed_decoder packed_streaming packed_payload dropped_path pack_round_trip)
+[ ${#targets[@]} -gt 0 ] || targets=(bmp_reader packed_decoder packed_streaming packed_payload dropped_path pack_round_trip host_picture)
 
 compiler=$(command -v clang++-14 || command -v clang++ || true)
 if [ -z "$compiler" ]; then
@@ -83,7 +84,7 @@ maxLength() {
 dictionary() {
   case "$1" in
     bmp_reader|packed_payload|pack_round_trip) echo fuzz/bmp.dict ;;
-    packed_decoder|packed_streaming) echo fuzz/packed.dict ;;
+    packed_decoder|packed_streaming|host_picture) echo fuzz/packed.dict ;;
     dropped_path) echo fuzz/path.dict ;;
   esac
 }

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Runs the native unit tests of the core and the malformed-input tests under
-# valgrind memcheck: any invalid read or write, use of uninitialised memory or
-# leak fails the script. The tests come from build/ (the native build of
-# test.sh); they are built there first when missing or out of date.
+# Runs the native unit tests of the core, the malformed-input tests and the
+# image plugins' tests under valgrind memcheck: any invalid read or write,
+# use of uninitialised memory or leak fails the script. The tests come from
+# build/ (the native build of test.sh); they are built there first when
+# missing or out of date.
 #
 #   scripts/valgrind.sh              every program
 #   scripts/valgrind.sh PROGRAM...   only these (e.g. qel_malformed_tests)
@@ -19,7 +20,10 @@ fi
 # QEL_VALGRIND_BUILD_DIR names another native build tree to take the tests from.
 build=${QEL_VALGRIND_BUILD_DIR:-build}
 programs=("$@")
-[ ${#programs[@]} -gt 0 ] || programs=(qel_core_tests qel_malformed_tests)
+# The image plugins' tests too: the plugins run inside other people's
+# programs, where a bad read is theirs to suffer.
+[ ${#programs[@]} -gt 0 ] ||
+  programs=(qel_core_tests qel_malformed_tests qel_pixbuf_loader_tests qel_qt5_plugin_tests qel_qt6_plugin_tests)
 
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQEL_WERROR=ON >/dev/null

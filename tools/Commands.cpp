@@ -13,6 +13,7 @@
 
 #include "imaging/Bytes.h"
 #include "files/FileIo.h"
+#include "files/Listing.h"
 #include "imaging/Raster.h"
 #include "packed/PackedFile.h"
 #include "tools/BatchRunner.h"
@@ -133,6 +134,17 @@ std::vector<std::string> outputNames(const std::vector<FileItem>& items, const c
         if (items[i].failure.empty()) names[i] = splitDroppedPath(items[i].path).baseName + suffix;
     }
     return names;
+}
+
+// Items whose outputs the file system takes as one file share a key, so that
+// they run in input order as in a serial run: on Windows "X.bmp" and "x.bmp"
+// are one file.
+std::vector<std::string> sameFileKeys(const std::vector<std::string>& names) {
+    std::vector<std::string> keys(names.size());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (!names[i].empty()) keys[i] = sameFileKey(names[i]);
+    }
+    return keys;
 }
 
 ItemReport extractOne(const FileItem& item, const std::string& outName, const BatchSettings& settings) {
@@ -296,7 +308,7 @@ int extractFiles(const std::vector<std::string>& operands, const BatchSettings& 
     batch.output = &outDir;
     const std::vector<FileItem> items = expandOperands(operands, NameRule::packed, true);
     const std::vector<std::string> names = outputNames(items, batch.png ? ".png" : ".bmp");
-    const int status = runItems(items, names, batch,
+    const int status = runItems(items, sameFileKeys(names), batch,
                                 [&](std::size_t i) { return extractOne(items[i], names[i], batch); }, false, out, err);
     return flushBatch(status, outDir, batch, err);
 }
@@ -317,7 +329,7 @@ int packFiles(const std::vector<std::string>& operands, const BatchSettings& set
     batch.output = &outDir;
     const std::vector<FileItem> items = expandOperands(operands, NameRule::picture, false);
     const std::vector<std::string> names = outputNames(items, ".qel");
-    const int status = runItems(items, names, batch,
+    const int status = runItems(items, sameFileKeys(names), batch,
                                 [&](std::size_t i) { return packOne(items[i], names[i], batch); }, false, out, err);
     return flushBatch(status, outDir, batch, err);
 }

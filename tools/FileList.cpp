@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
-#include <system_error>
 
+#include "files/FileIo.h"
+#include "files/Listing.h"
 #include "viewer/Viewer.h"
 
 namespace qel {
@@ -22,6 +22,123 @@ bool equalsIgnoringCase(const std::string& a, const char* b) {
 }
 
 const char* ruleNoun(NameRule rule) { return rule == NameRule::packed ? ".qel" : ".bmp or .png"; }
+
+void sortByName(std::vector<FolderEntry>& entries) {
+    std::sort(entries.begin(), entries.end(),
+              [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+}
+
+// An entry of a folder as an item: one that no UTF-8 name reaches is a
+// failure of its own, and the others go on.
+FileItem entryItem(const std::string& folder, const FolderEntry& entry) {
+    FileItem item{joinPath(folder, entry.name), {}, false};
+    if (!entry.exactName) {
+        item.failure = "the name is not valid Unicode (an unpaired surrogate, shown as \xEF\xBF\xBD); "
+                       "rename the file to use it";
+        item.isDirectory = true;  // a diagnostic about the listing, not a result
+    }
+    return item;
+}
+
+void expandOperand(const std::string& operand, NameRule rule, bool checkExplicit, std::vector<FileItem>& items) {
+    if (!isFolder(operand)) {
+        FileItem item{operand, {}, false};
+        if (checkExplicit && !nameMatches(operand, rule)) {
+            item.failure = std::string("not a ") + ruleNoun(rule) + " file name";
+        }
+        items.push_back(std::move(item));
+        return;
+    }
+    std::vector<FolderEntry> entries;
+    int error = 0;
+    if (!listFolder(operand, entries, error)) {
+        items.push_back({operand, "cannot read directory: " + describeError(error), true});
+        return;
+    }
+    // Links are followed; folders and anything else are skipped.
+    std::vector<FolderEntry> files;
+    for (FolderEntry& entry : entries) {
+        if (entry.kind == EntryKind::file && nameMatches(entry.name, rule)) files.push_back(std::move(entry));
+    }
+    if (files.empty()) {
+        items.push_back({operand, std::string("no ") + ruleNoun(rule) + " files in this directory", true});
+        return;
+    }
+    sortByName(files);
+    for (const FolderEntry& entry : files) items.push_back(entryItem(operand, entry));
+}
+
+#ifdef _WIN32
+// The length of the UTF-8 character at i (1 for a stray byte).
+std::size_t characterLength(const std::string& text, std::size_t i) {
+    std::size_t length = 1;
+    while (i + length < text.size() && (static_cast<unsigned char>(text[i + length]) & 0xC0) == 0x80) ++length;
+    return length;
+}
+
+// "*" stands for any run of characters, "?" for one character (not one byte).
+bool wildcardMatches(const std::string& pattern, const std::string& name) {
+    const std::size_t none = std::string::npos;
+    std::size_t p = 0, n = 0, afterStar = none, starAt = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            afterStar = ++p;
+            starAt = n;
+            continue;
+        }
+        if (p < pattern.size() && pattern[p] == '?') {
+            ++p;
+            n += characterLength(name, n);
+            continue;
+        }
+        if (p < pattern.size()) {
+            const std::size_t length = characterLength(pattern, p);
+            if (pattern.compare(p, length, name, n, length) == 0) {
+                p += length;
+                n += length;
+                continue;
+            }
+        }
+        if (afterStar == none) return false;
+        // Let the last "*" take one more character and try again from there.
+        starAt += characterLength(name, starAt);
+        n = starAt;
+        p = afterStar;
+    }
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    return p == pattern.size();
+}
+
+// cmd.exe hands "*" and "?" over as they are, so a Windows console program
+// expands them itself, as a POSIX shell does: in the last part of the path
+// only, in the file system's case rules, sorted, files and folders alike.
+// False when the operand has no wildcard or nothing matches: it is then
+// taken as it stands, and fails as any missing file does.
+bool expandWildcards(const std::string& operand, NameRule rule, bool checkExplicit, std::vector<FileItem>& items) {
+    const std::size_t cut = operand.find_last_of("\\/:");
+    const std::string folder = cut == std::string::npos ? std::string() : operand.substr(0, cut + 1);
+    const std::string pattern = operand.substr(folder.size());
+    if (pattern.find_first_of("*?") == std::string::npos) return false;
+    std::vector<FolderEntry> entries;
+    int error = 0;
+    if (!listFolder(folder, entries, error)) return false;
+    const std::string patternKey = sameFileKey(pattern);
+    std::vector<FolderEntry> matches;
+    for (FolderEntry& entry : entries) {
+        if (wildcardMatches(patternKey, sameFileKey(entry.name))) matches.push_back(std::move(entry));
+    }
+    if (matches.empty()) return false;
+    sortByName(matches);
+    for (const FolderEntry& entry : matches) {
+        if (entry.exactName) {
+            expandOperand(joinPath(folder, entry.name), rule, checkExplicit, items);
+        } else {
+            items.push_back(entryItem(folder, entry));
+        }
+    }
+    return true;
+}
+#endif
 
 }  // namespace
 
@@ -44,41 +161,12 @@ std::string joinPath(const std::string& dir, const std::string& name) {
 }
 
 std::vector<FileItem> expandOperands(const std::vector<std::string>& operands, NameRule rule, bool checkExplicit) {
-    namespace fs = std::filesystem;
     std::vector<FileItem> items;
     for (const std::string& operand : operands) {
-        std::error_code ec;
-        // Names are UTF-8 inside; on Windows the library turns them into
-        // UTF-16 for the wide-character calls, so any name the file system
-        // holds is listed and reached.
-        const fs::path operandPath = fs::u8path(operand);
-        if (!fs::is_directory(operandPath, ec)) {
-            FileItem item{operand, {}, false};
-            if (checkExplicit && !nameMatches(operand, rule)) {
-                item.failure = std::string("not a ") + ruleNoun(rule) + " file name";
-            }
-            items.push_back(std::move(item));
-            continue;
-        }
-
-        std::vector<std::string> names;
-        fs::directory_iterator it(operandPath, ec);
-        for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-            std::error_code typeError;
-            if (!it->is_regular_file(typeError)) continue;  // follows links; skips folders
-            std::string name = it->path().filename().u8string();
-            if (nameMatches(name, rule)) names.push_back(std::move(name));
-        }
-        if (ec) {
-            items.push_back({operand, "cannot read directory: " + ec.message(), true});
-            continue;
-        }
-        if (names.empty()) {
-            items.push_back({operand, std::string("no ") + ruleNoun(rule) + " files in this directory", true});
-            continue;
-        }
-        std::sort(names.begin(), names.end());
-        for (const std::string& name : names) items.push_back({joinPath(operand, name), {}, false});
+#ifdef _WIN32
+        if (expandWildcards(operand, rule, checkExplicit, items)) continue;
+#endif
+        expandOperand(operand, rule, checkExplicit, items);
     }
     return items;
 }

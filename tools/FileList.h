@@ -1,6 +1,7 @@
 // Turning command-line operands into the files a command works on: a
 // directory stands for the files in it that the command takes, by name,
-// sorted, not recursing.
+// sorted, not recursing. On Windows an operand with "*" or "?" in its last
+// part stands for the names that match (cmd.exe leaves that to programs).
 #pragma once
 
 #include <string>
@@ -23,7 +24,8 @@ struct FileItem {
 bool nameMatches(const std::string& path, NameRule rule);
 
 // Expands every operand in order. A directory that cannot be read or holds
-// no matching file becomes one failed item. With checkExplicit, a file named
+// no matching file becomes one failed item, and so does each entry whose
+// name has no UTF-8 form (on Windows, an unpaired surrogate). With checkExplicit, a file named
 // on the command line must pass the rule as well (the viewer would ignore it
 // otherwise); without it any name is taken.
 std::vector<FileItem> expandOperands(const std::vector<std::string>& operands, NameRule rule, bool checkExplicit);

@@ -6,7 +6,7 @@
 
 #include <png.h>
 
-#include "imaging/Raster.h"
+#include "packed/HostPicture.h"
 #include "packed/PackedFile.h"
 
 namespace qel {
@@ -46,11 +46,6 @@ void keepError(png_structp png, png_const_charp message) {
 // Warnings are about chunks that do not change the pixels (a colour profile,
 // a damaged text chunk): nothing to tell the user.
 void ignoreWarning(png_structp, png_const_charp) {}
-
-// The bytes of the BMP the picture would become: header and unpadded rows.
-std::uint64_t bmpSizeFor(std::uint64_t width, std::uint64_t height) {
-    return Raster::kBmpHeaderSize + width * height * 3;
-}
 
 // The two stages below are where libpng may jump back to on an error. They
 // hold nothing with a destructor, so a jump leaks nothing; everything that
@@ -99,8 +94,7 @@ PngToBmpResult refusal(PngToBmpOutcome outcome, std::string message) {
 }
 
 PngToBmpResult tooLarge(std::uint64_t width, std::uint64_t height) {
-    return refusal(PngToBmpOutcome::tooLarge, "its BMP would be " + std::to_string(bmpSizeFor(width, height)) +
-                                                  " bytes, larger than " + std::to_string(kMaxPayloadSize));
+    return refusal(PngToBmpOutcome::tooLarge, bmpTooLarge(width, height).message);
 }
 
 }  // namespace
@@ -142,32 +136,18 @@ PngToBmpResult pngToBmp(const std::uint8_t* data, std::size_t size) {
         return refusal(PngToBmpOutcome::notDecoded, std::string("cannot decode PNG: ") + state.message);
     }
 
-    Raster raster;
-    if (!raster.create(static_cast<int>(width), static_cast<int>(height))) {
-        return refusal(PngToBmpOutcome::notDecoded, "cannot decode PNG: out of memory");
-    }
-    for (std::size_t y = 0; y < height; ++y) {
-        const std::uint8_t* in = rows[y];
-        // The raster is bottom-up BGR.
-        std::uint8_t* out = raster.pixels() + (height - 1 - y) * static_cast<std::size_t>(width) * 3;
-        for (std::size_t x = 0; x < width; ++x, in += 4, out += 3) {
-            if (in[3] == 0) {
-                out[0] = kTransparentKey & 0xFF;
-                out[1] = (kTransparentKey >> 8) & 0xFF;
-                out[2] = (kTransparentKey >> 16) & 0xFF;
-            } else if (in[3] == 0xFF) {
-                out[0] = in[2];
-                out[1] = in[1];
-                out[2] = in[0];
-            } else {
-                return refusal(PngToBmpOutcome::partlyTransparent,
-                               "has partly transparent pixels; the viewer has only fully transparent ones");
-            }
-        }
-    }
+    // The rule every host shares: alpha 0 to the key colour, partial alpha
+    // refused.
+    RgbaToBmpResult converted = rgbaToBmp(rgba.data(), static_cast<int>(width), static_cast<int>(height), rowBytes, 4);
     PngToBmpResult result;
-    result.outcome = PngToBmpOutcome::ok;
-    result.bmp = raster.encodeBmp();
+    result.message = std::move(converted.message);
+    switch (converted.outcome) {
+    case RgbaToBmpOutcome::ok: result.outcome = PngToBmpOutcome::ok; break;
+    case RgbaToBmpOutcome::partlyTransparent: result.outcome = PngToBmpOutcome::partlyTransparent; break;
+    case RgbaToBmpOutcome::tooLarge: result.outcome = PngToBmpOutcome::tooLarge; break;
+    case RgbaToBmpOutcome::noPixels: result.outcome = PngToBmpOutcome::notDecoded; break;
+    }
+    result.bmp = std::move(converted.bmp);
     return result;
 }
 

@@ -2,11 +2,14 @@
 # desktop finds what the entry names: the program on Exec, the icon on Icon.
 #   cmake -DBINARY_DIR=... -DPREFIX=... -DAPP_ID=... -DVERSION=... -P check_install.cmake
 file(REMOVE_RECURSE ${PREFIX})
-execute_process(COMMAND ${CMAKE_COMMAND} --install ${BINARY_DIR} --prefix ${PREFIX} --component viewer
-  RESULT_VARIABLE rc OUTPUT_QUIET)
-if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "cmake --install failed: ${rc}")
-endif()
+# With the file type, a component of its own.
+foreach(component viewer file_type)
+  execute_process(COMMAND ${CMAKE_COMMAND} --install ${BINARY_DIR} --prefix ${PREFIX} --component ${component}
+    RESULT_VARIABLE rc OUTPUT_QUIET)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "cmake --install failed: ${rc}")
+  endif()
+endforeach()
 
 set(failures "")
 function(expect_file path)
@@ -23,7 +26,7 @@ if(EXISTS "${entry}")
   set(text "\n${text}")
   # A list cannot hold ';', so the wanted lines spell it '@'.
   foreach(wanted "[Desktop Entry]" "Type=Application" "Name=QelViewer" "Exec=qelviewer %f"
-                 "Icon=${APP_ID}" "Categories=Graphics@Viewer@" "MimeType=application/x-qel@"
+                 "Icon=${APP_ID}" "Categories=Graphics@Viewer@" "MimeType=image/x-qel@"
                  "Version=1.0" "X-QelViewer-Version=${VERSION}")
     string(REPLACE "@" ";" wanted "${wanted}")
     string(FIND "${text}" "\n${wanted}\n" at)

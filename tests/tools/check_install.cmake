@@ -1,11 +1,14 @@
 # Installs the qel component into a scratch prefix and checks what a desktop
 # needs: the program, the file type and the thumbnailer entry that runs it.
 file(REMOVE_RECURSE ${PREFIX})
-execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX} --component qel_tools
-  RESULT_VARIABLE result OUTPUT_QUIET)
-if(NOT result EQUAL 0)
-  message(FATAL_ERROR "install failed: ${result}")
-endif()
+# With the file type, a component of its own.
+foreach(component qel_tools file_type)
+  execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX} --component ${component}
+    RESULT_VARIABLE result OUTPUT_QUIET)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "install failed: ${result}")
+  endif()
+endforeach()
 
 if(NOT EXISTS ${PREFIX}/bin/qel)
   message(FATAL_ERROR "bin/qel not installed")
@@ -16,7 +19,7 @@ if(NOT EXISTS ${mime})
   message(FATAL_ERROR "the file type package not installed in share/mime/packages")
 endif()
 file(READ ${mime} text)
-foreach(needle [[type="application/x-qel"]] [[<glob pattern="*.qel"/>]]
+foreach(needle [[type="image/x-qel"]] [[<alias type="application/x-qel"/>]] [[<glob pattern="*.qel" case-sensitive="true"/>]]
     [[xmlns="http://www.freedesktop.org/standards/shared-mime-info"]])
   string(FIND "${text}" "${needle}" at)
   if(at EQUAL -1)
@@ -29,7 +32,7 @@ if(NOT EXISTS ${entry})
   message(FATAL_ERROR "share/thumbnailers/qel.thumbnailer not installed")
 endif()
 file(STRINGS ${entry} lines)
-foreach(needle "[Thumbnailer Entry]" "TryExec=qel" "Exec=qel thumbnail -s %s %i %o" "MimeType=application/x-qel;")
+foreach(needle "[Thumbnailer Entry]" "TryExec=qel" "Exec=qel thumbnail -s %s %i %o" "MimeType=image/x-qel;")
   list(FIND lines "${needle}" at)
   if(at EQUAL -1)
     message(FATAL_ERROR "qel.thumbnailer lacks the line '${needle}'")
