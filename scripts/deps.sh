@@ -24,7 +24,11 @@ qel_as_root() {
 qel_install_deps() {
   local packages=("${QEL_RUN_PACKAGES[@]}")
   case "${1:-all}" in
-    all) packages+=("${QEL_TEST_PACKAGES[@]}") ;;
+    all)
+      packages+=("${QEL_TEST_PACKAGES[@]}")
+      # npm installs the browser test's puppeteer-core. Only Debian's when
+      # there is none: a Node from elsewhere brings its own npm.
+      command -v npm >/dev/null 2>&1 || packages+=(npm) ;;
     web) packages+=("${QEL_WEB_PACKAGES[@]}") ;;
   esac
   local missing=()
