@@ -3,6 +3,8 @@
 #   build/qelviewer_<version>_<arch>.deb        from the Linux build in build/
 #   build-win32/QelViewer-<version>-win32.zip   from the i686 Windows build
 #   build-win64/QelViewer-<version>-win64.zip   from the x86-64 Windows build, where it is configured
+#   build-win32/QelViewer-<version>-x86.msi     the Windows installers, from the same builds
+#   build-win64/QelViewer-<version>-x64.msi
 # (the Windows folders as scripts/windows-builds.sh names them). Run by test.sh
 # after the builds.
 # Usage: scripts/check-packages.sh [LINUX_BUILD_DIR [WINDOWS_BUILD_DIR...]]
@@ -166,8 +168,65 @@ for dir in "${windows_builds[@]}"; do
   done
 done
 
+# ---- The Windows installers: their tables, read without Wine (msiinfo).
+# What installing does is tested under Wine by scripts/test-msi.sh.
+msi_upgrade_codes=()
+for dir in "${windows_builds[@]}"; do
+  case "$(file -b "$dir/bin/QelViewer.exe")" in
+    PE32+*) march=x64 template='x64;1033' program_files=ProgramFiles64Folder ;;
+    *) march=x86 template='Intel;1033' program_files=ProgramFilesFolder ;;
+  esac
+  mversion=$(project_version "$dir")
+  msi="$dir/QelViewer-$mversion-$march.msi"
+  cmake --build "$dir" --target msi > /dev/null
+  [ -f "$msi" ] || { fail "$msi was not made"; continue; }
+  echo "== $msi"
+  table() { msiinfo export "$msi" "$1" | tail -n +4 | tr -d '\r'; }
+  property() { table Property | awk -F'\t' -v p="$1" '$1 == p {print $2}'; }
+  msiinfo suminfo "$msi" | grep -qx "Template: $template" || fail "$msi is not a $template package"
+  [ "$(property ProductVersion)" = "$mversion" ] || fail "$msi has version $(property ProductVersion)"
+  [ "$(property ALLUSERS)" = 1 ] || fail "$msi does not install for the whole machine"
+  msi_upgrade_codes+=("$(property UpgradeCode)")
+  # Files: name and component, in Program Files\QelViewer.
+  table File | cut -f2,3 | sort > "$scratch/msi-files"
+  printf '%s\t%s\n' Companion qel.exe Documents LICENSE.txt Documents README.txt Thumbnails QelThumbnail.dll \
+    Viewer QelViewer.exe | sort > "$scratch/msi-expected"
+  compare_lists "$msi files" "$scratch/msi-expected" "$scratch/msi-files"
+  table Directory | grep -qx $'INSTALLDIR\t'"$program_files"$'\tQelViewer' ||
+    fail "$msi does not install into $program_files\\QelViewer"
+  # Every component in the 64-bit view for x64 (attribute 256), none for x86.
+  table Component | awk -F'\t' -v want=$([ $march = x64 ] && echo 1 || echo 0) \
+    'int($4 / 256) % 2 != want {print $1}' > "$scratch/msi-wrong-view"
+  [ -s "$scratch/msi-wrong-view" ] && fail "$msi components in the wrong registry view: $(cat "$scratch/msi-wrong-view")"
+  # The file type, its open verb and icon, the handler's class and key.
+  clsid=$(sed -n 's/^#define QEL_THUMBNAIL_CLSID_TEXT "\(.*\)"/\1/p' plugins/explorer/ThumbnailClsid.h)
+  table Registry | awk -F'\t' '$2 == 2 {print $3 "|" $4 "|" $5}' | sort > "$scratch/msi-keys"
+  sort > "$scratch/msi-keys-expected" <<KEYS
+Software\\Classes\\.qel||QelViewer.PackedPicture
+Software\\Classes\\.qel\\ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}||$clsid
+Software\\Classes\\CLSID\\$clsid||QelViewer thumbnail handler
+Software\\Classes\\CLSID\\$clsid\\InprocServer32||[INSTALLDIR]QelThumbnail.dll
+Software\\Classes\\CLSID\\$clsid\\InprocServer32|ThreadingModel|Apartment
+Software\\Classes\\QelViewer.PackedPicture||Packed picture
+Software\\Classes\\QelViewer.PackedPicture\\DefaultIcon||[INSTALLDIR]QelViewer.exe,0
+Software\\Classes\\QelViewer.PackedPicture\\shell\\open\\command||"[INSTALLDIR]QelViewer.exe" "%1"
+Software\\QelViewer|StartMenuShortcut|#1
+KEYS
+  compare_lists "$msi registry (HKLM)" "$scratch/msi-keys-expected" "$scratch/msi-keys"
+  table Shortcut | cut -f2,3,5 | grep -qxF $'ProgramMenuFolder\tQelViewer\t[INSTALLDIR]QelViewer.exe' ||
+    fail "$msi has no Start-menu shortcut to the viewer"
+  # A newer version replaces an older one: found by the upgrade code, removed first.
+  table Upgrade | grep -q $'^{[^\t]*}\t\t'"$mversion"$'\t\t1\t\tWIX_UPGRADE_DETECTED$' ||
+    fail "$msi does not replace older versions"
+  table InstallExecuteSequence | grep -q '^RemoveExistingProducts' || fail "$msi removes no older version"
+done
+if [ ${#msi_upgrade_codes[@]} -gt 0 ]; then
+  [ "$(printf '%s\n' "${msi_upgrade_codes[@]}" | sort -u | wc -l)" -eq 1 ] && [ -n "${msi_upgrade_codes[0]}" ] ||
+    fail "the installers' upgrade codes differ or are missing: ${msi_upgrade_codes[*]}"
+fi
+
 if [ "$failures" -ne 0 ]; then
   echo "check-packages: $failures problem(s)" >&2
   exit 1
 fi
-echo "check-packages: the package and ${#windows_builds[@]} zip(s) are as expected"
+echo "check-packages: the package, ${#windows_builds[@]} zip(s) and ${#windows_builds[@]} installer(s) are as expected"
