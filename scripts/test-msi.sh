@@ -6,7 +6,8 @@
 #     menu, and the file type's keys into the registry (reg query);
 #   - the shell reaches the installed handler and open verb as Explorer
 #     would (qel_explorer_installed_tests, run in the prefix);
-#   - a newer version replaces it: one QelViewer stays installed;
+#   - a newer version replaces it: one QelViewer stays installed, and the
+#     older package then refuses to go over it;
 #   - msiexec /x ... /qn leaves neither files nor keys nor the shortcut.
 # Run by ctest in the Windows build (cmake/Msi.cmake), inside the X session
 # of scripts/test-win32.sh. Usage: scripts/test-msi.sh BUILD_DIR
@@ -98,6 +99,10 @@ msiexec /i "$scratch/newer.msi"
 [ "$(installed_versions)" = "$newer" ] ||
   fail "after the upgrade, installed versions: $(installed_versions | tr '\n' ' ')"
 [ -f "$install_dir/QelViewer.exe" ] || fail "the upgrade left no QelViewer.exe"
+# The older package refuses to go over the newer one.
+wine msiexec /i "$(winpath "$msi")" /qn && fail "$(basename "$msi") installed over $newer"
+[ "$(installed_versions)" = "$newer" ] ||
+  fail "after trying the older package, installed versions: $(installed_versions | tr '\n' ' ')"
 
 echo "== uninstall"
 msiexec /x "$scratch/newer.msi"
