@@ -168,62 +168,52 @@ for dir in "${windows_builds[@]}"; do
   done
 done
 
-# ---- The Windows installers: their tables, read without Wine (msiinfo).
-# What installing does is tested under Wine by scripts/test-msi.sh.
-msi_upgrade_codes=()
+# ---- The Windows installers: their tables, read without Wine (installing
+# them is tested under Wine by scripts/test-msi.sh).
+upgrade_codes=""
 for dir in "${windows_builds[@]}"; do
   case "$(file -b "$dir/bin/QelViewer.exe")" in
-    PE32+*) march=x64 template='x64;1033' program_files=ProgramFiles64Folder ;;
-    *) march=x86 template='Intel;1033' program_files=ProgramFilesFolder ;;
+    PE32+*) march=x64 template='x64;1033' view=256 ;;
+    *) march=x86 template='Intel;1033' view=0 ;;
   esac
-  mversion=$(project_version "$dir")
-  msi="$dir/QelViewer-$mversion-$march.msi"
+  msi="$dir/QelViewer-$(project_version "$dir")-$march.msi"
   cmake --build "$dir" --target msi > /dev/null
   [ -f "$msi" ] || { fail "$msi was not made"; continue; }
   echo "== $msi"
   table() { msiinfo export "$msi" "$1" | tail -n +4 | tr -d '\r'; }
-  property() { table Property | awk -F'\t' -v p="$1" '$1 == p {print $2}'; }
   msiinfo suminfo "$msi" | grep -qx "Template: $template" || fail "$msi is not a $template package"
-  [ "$(property ProductVersion)" = "$mversion" ] || fail "$msi has version $(property ProductVersion)"
-  [ "$(property ALLUSERS)" = 1 ] || fail "$msi does not install for the whole machine"
-  msi_upgrade_codes+=("$(property UpgradeCode)")
-  # Files: name and component, in Program Files\QelViewer.
-  table File | cut -f2,3 | sort > "$scratch/msi-files"
-  printf '%s\t%s\n' Companion qel.exe Documents LICENSE.txt Documents README.txt Thumbnails QelThumbnail.dll \
-    Viewer QelViewer.exe | sort > "$scratch/msi-expected"
-  compare_lists "$msi files" "$scratch/msi-expected" "$scratch/msi-files"
-  table Directory | grep -qx $'INSTALLDIR\t'"$program_files"$'\tQelViewer' ||
-    fail "$msi does not install into $program_files\\QelViewer"
-  # Every component in the 64-bit view for x64 (attribute 256), none for x86.
-  table Component | awk -F'\t' -v want=$([ $march = x64 ] && echo 1 || echo 0) \
-    'int($4 / 256) % 2 != want {print $1}' > "$scratch/msi-wrong-view"
-  [ -s "$scratch/msi-wrong-view" ] && fail "$msi components in the wrong registry view: $(cat "$scratch/msi-wrong-view")"
-  # The file type, its open verb and icon, the handler's class and key.
+  table Property | grep -qxF "$(printf 'ProductVersion\t%s' "$(project_version "$dir")")" || fail "$msi: wrong version"
+  table Property | grep -qx $'ALLUSERS\t1' || fail "$msi does not install for the whole machine"
+  upgrade_codes+=$(table Property | sed -n 's/^UpgradeCode\t//p')$'\n'
+  # Each file and registry value with its component; the component's
+  # attributes say which registry view (256: the 64-bit one).
+  { table File | cut -f2,3; table Registry | cut -f2-6 | tr '\t' '|'; table Shortcut | cut -f2,3,5;
+    table Component | cut -f1,4 | awk -F'\t' -v v=$view '{print $1, (int($2 / 256) % 2) * 256 == v}'
+  } | sort > "$scratch/msi-tables"
   clsid=$(sed -n 's/^#define QEL_THUMBNAIL_CLSID_TEXT "\(.*\)"/\1/p' plugins/explorer/ThumbnailClsid.h)
-  table Registry | awk -F'\t' '$2 == 2 {print $3 "|" $4 "|" $5}' | sort > "$scratch/msi-keys"
-  sort > "$scratch/msi-keys-expected" <<KEYS
-Software\\Classes\\.qel||QelViewer.PackedPicture
-Software\\Classes\\.qel\\ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}||$clsid
-Software\\Classes\\CLSID\\$clsid||QelViewer thumbnail handler
-Software\\Classes\\CLSID\\$clsid\\InprocServer32||[INSTALLDIR]QelThumbnail.dll
-Software\\Classes\\CLSID\\$clsid\\InprocServer32|ThreadingModel|Apartment
-Software\\Classes\\QelViewer.PackedPicture||Packed picture
-Software\\Classes\\QelViewer.PackedPicture\\DefaultIcon||[INSTALLDIR]QelViewer.exe,0
-Software\\Classes\\QelViewer.PackedPicture\\shell\\open\\command||"[INSTALLDIR]QelViewer.exe" "%1"
-Software\\QelViewer|StartMenuShortcut|#1
-KEYS
-  compare_lists "$msi registry (HKLM)" "$scratch/msi-keys-expected" "$scratch/msi-keys"
-  table Shortcut | cut -f2,3,5 | grep -qxF $'ProgramMenuFolder\tQelViewer\t[INSTALLDIR]QelViewer.exe' ||
-    fail "$msi has no Start-menu shortcut to the viewer"
-  # A newer version replaces an older one: found by the upgrade code, removed first.
-  table Upgrade | grep -q $'^{[^\t]*}\t\t'"$mversion"$'\t\t1\t\tWIX_UPGRADE_DETECTED$' ||
+  classes='2|Software\Classes'
+  sort > "$scratch/msi-expected" <<TABLES
+$(printf '%s\t%s\n' Viewer QelViewer.exe Companion qel.exe Thumbnails QelThumbnail.dll Documents README.txt \
+    Documents LICENSE.txt)
+$(printf '%s 1\n' Viewer Companion Thumbnails Documents StartMenu)
+$classes\\.qel||QelViewer.PackedPicture|Viewer
+$classes\\QelViewer.PackedPicture||Packed picture|Viewer
+$classes\\QelViewer.PackedPicture\\DefaultIcon||[INSTALLDIR]QelViewer.exe,0|Viewer
+$classes\\QelViewer.PackedPicture\\shell\\open\\command||"[INSTALLDIR]QelViewer.exe" "%1"|Viewer
+$classes\\CLSID\\$clsid||QelViewer thumbnail handler|Thumbnails
+$classes\\CLSID\\$clsid\\InprocServer32||[INSTALLDIR]QelThumbnail.dll|Thumbnails
+$classes\\CLSID\\$clsid\\InprocServer32|ThreadingModel|Apartment|Thumbnails
+$classes\\.qel\\ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}||$clsid|Thumbnails
+2|Software\\QelViewer|StartMenuShortcut|#1|StartMenu
+$(printf 'ProgramMenuFolder\tQelViewer\t[INSTALLDIR]QelViewer.exe')
+TABLES
+  compare_lists "$msi" "$scratch/msi-expected" "$scratch/msi-tables"
+  # A newer version replaces an older one: it finds it and removes it first.
+  table Upgrade | grep -q $'\t1\t\tWIX_UPGRADE_DETECTED$' && table InstallExecuteSequence | grep -q '^RemoveExistingProducts' ||
     fail "$msi does not replace older versions"
-  table InstallExecuteSequence | grep -q '^RemoveExistingProducts' || fail "$msi removes no older version"
 done
-if [ ${#msi_upgrade_codes[@]} -gt 0 ]; then
-  [ "$(printf '%s\n' "${msi_upgrade_codes[@]}" | sort -u | wc -l)" -eq 1 ] && [ -n "${msi_upgrade_codes[0]}" ] ||
-    fail "the installers' upgrade codes differ or are missing: ${msi_upgrade_codes[*]}"
-fi
+[ "$(printf '%s' "$upgrade_codes" | sort -u | grep -c .)" -eq 1 ] ||
+  fail "the installers' upgrade codes differ or are missing: $upgrade_codes"
 
 if [ "$failures" -ne 0 ]; then
   echo "check-packages: $failures problem(s)" >&2

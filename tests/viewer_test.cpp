@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -251,27 +250,6 @@ TEST_F(ViewerFlow, EscapeAndDestroyQuitWithZeroOtherCommandsDoNothing) {
     viewer.onDestroy();
     EXPECT_EQ(window.take(), (Calls{"quit 0"}));
     EXPECT_FALSE(viewer.scene().canvas.allocated());
-}
-
-// The one decision both front ends take their file from. A Windows name
-// that starts with a dash or is spaced still counts; a second "--" is a name.
-TEST(FileArgumentIndex, IsTheFirstArgumentOrTheOneAfterALeadingEndOfOptions) {
-    using Args = std::vector<std::string>;
-    const struct {
-        Args arguments;
-        std::optional<std::size_t> expected;
-    } cases[] = {
-        {{}, std::nullopt},
-        {{"--"}, std::nullopt},
-        {{"C:\\My Files\\a.qel", "b.qel"}, 0},
-        {{"-a.qel"}, 0},
-        {{"--", "-a.qel", "b.qel"}, 1},
-        {{"--", "--"}, 1},
-        {{"a.qel", "--"}, 0},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(fileArgumentIndex(c.arguments), c.expected) << ::testing::PrintToString(c.arguments);
-    }
 }
 
 }  // namespace
