@@ -62,11 +62,9 @@ private:
 }  // namespace
 }  // namespace qel::explorer
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-    // No thread notifications: the handler keeps no per-thread state.
-    if (reason == DLL_PROCESS_ATTACH) DisableThreadLibraryCalls(instance);
-    return TRUE;
-}
+// No DllMain of our own: the runtime's stays, and with it the thread
+// notifications that the statically linked thread library needs to free
+// each thread's data when the host's threads end.
 
 extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
     if (!object) return E_POINTER;
