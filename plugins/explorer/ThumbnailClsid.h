@@ -1,6 +1,7 @@
 // The class id of the thumbnail handler. The installer writes the same id
 // into the registry: cmake/Msi.cmake reads QEL_THUMBNAIL_CLSID_TEXT from
-// this file, and the handler's tests check that the text and the GUID agree.
+// this file. Keep the text and the GUID the same id: the installed test
+// (scripts/test-msi.sh) creates the handler by the text the registry holds.
 #pragma once
 
 #include <guiddef.h>
