@@ -20,14 +20,20 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "qel_make_sprites: invalid count '%s'\n", argv[2]);
         return 2;
     }
+    // Flushed once at the end, as qel's batches are.
+    qel::OutputDirectory out(dir, qel::Durability::batch);
     for (long i = 0; i < count; ++i) {
         char name[32];
-        std::snprintf(name, sizeof name, "/s%05ld.bmp", i);
+        std::snprintf(name, sizeof name, "s%05ld.bmp", i);
         const auto bmp = qel::bench::makeSprite24(static_cast<unsigned>(i));
-        if (qel::publishFile(dir + name, bmp.data(), bmp.size(), true).outcome != qel::WriteOutcome::written) {
-            std::fprintf(stderr, "qel_make_sprites: cannot write %s%s\n", dir.c_str(), name);
+        if (out.publish(name, bmp.data(), bmp.size(), true).outcome != qel::WriteOutcome::written) {
+            std::fprintf(stderr, "qel_make_sprites: cannot write %s/%s\n", dir.c_str(), name);
             return 1;
         }
+    }
+    if (out.flushAll() != 0) {
+        std::fprintf(stderr, "qel_make_sprites: cannot flush %s\n", dir.c_str());
+        return 1;
     }
     return 0;
 }

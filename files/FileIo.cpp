@@ -64,7 +64,12 @@ std::string directoryPrefix(const std::string& path) {
     return path.substr(0, cut + 1);
 }
 
+// Set by failFlushesForTesting.
+std::atomic<int> injectedFlushError{0};
+
 }  // namespace
+
+void failFlushesForTesting(int errorNumber) { injectedFlushError.store(errorNumber); }
 
 bool MemorySource::read(std::uint8_t* buffer, std::size_t capacity, std::size_t& count) {
     std::size_t n = std::min(capacity, size_ - offset_);
@@ -138,6 +143,10 @@ public:
     Descriptor& operator=(const Descriptor&) = delete;
 
     int get() const { return fd_; }
+    void reset(int fd) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = fd;
+    }
     // Closes now and says whether the close succeeded: a delayed write error
     // shows up here on some file systems.
     bool close() {
@@ -218,10 +227,78 @@ int renameWithoutReplacing(int dirFd, const std::string& temporary, const std::s
     return ::renameat(dirFd, temporary.c_str(), dirFd, target.c_str()) == 0 ? 0 : errno;
 }
 
+// Puts fd's data on disk: 0, or the errno.
+int flushDescriptor(int fd) {
+    if (const int injected = injectedFlushError.load()) return injected;
+    return ::fsync(fd) == 0 ? 0 : errno;
+}
+
+// A directory to name files in, opened for reading so that it can be
+// flushed, or only as a path where it may not be read (then it is not
+// flushed: the file's own data still is). -1 with errno on failure.
+int openDirectory(int at, const char* path, bool& readable) {
+    int fd = ::openat(at, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    readable = fd >= 0;
+#ifdef O_PATH
+    if (fd < 0 && errno == EACCES) fd = ::openat(at, path, O_PATH | O_DIRECTORY | O_CLOEXEC);
+#endif
+    return fd;
+}
+
+// Follows symbolic links from name in dirFd as opening the file would, to
+// the file at the end of the chain or the name where nothing is yet, and
+// leaves dirFd, readable and name saying where that is; owned keeps a
+// directory opened on the way. 0, or the errno.
+int followLinks(int& dirFd, bool& readable, std::string& name, Descriptor& owned) {
+    constexpr int kMaxLinks = 40;  // as many as the kernel follows in one path
+    for (int links = 0;; ++links) {
+        char text[4096];
+        const ssize_t length = ::readlinkat(dirFd, name.c_str(), text, sizeof text);
+        // Not a link, or nothing there: this is the place. Any other error
+        // is met again, and reported, by the write itself.
+        if (length < 0) return 0;
+        if (links == kMaxLinks) return ELOOP;
+        if (static_cast<std::size_t>(length) == sizeof text) return ENAMETOOLONG;
+        const std::string link(text, static_cast<std::size_t>(length));
+        const std::size_t cut = link.rfind('/');
+        name = cut == std::string::npos ? link : link.substr(cut + 1);
+        if (name.empty() || name == "." || name == "..") return EISDIR;
+        if (cut == std::string::npos) continue;  // in the same directory as the link
+        const std::string directory = cut == 0 ? std::string("/") : link.substr(0, cut);
+        const int fd = openDirectory(dirFd, directory.c_str(), readable);
+        if (fd < 0) return errno;
+        owned.reset(fd);
+        dirFd = fd;
+    }
+}
+
 struct Publisher {
     int dirFd;
     const std::string& prefix;  // the directory's path from dirFd, with a trailing '/', or empty
     const std::string& target;  // prefix + name
+    bool flushNow;              // flush the data before naming, the directory after
+    bool dirReadable;           // dirFd can be flushed
+    int keepMode;               // the permission bits for the new file, or -1
+
+    // The new file's permissions, and with flushNow its data on disk,
+    // before it takes any name. 0, or the errno.
+    int ready(int fd) const {
+        if (keepMode >= 0 && ::fchmod(fd, static_cast<mode_t>(keepMode)) != 0) return errno;
+        return flushNow ? flushDescriptor(fd) : 0;
+    }
+
+    // The outcome once the file has its name: with flushNow, the name goes
+    // to disk as well.
+    WriteResult named() const {
+        WriteResult result;
+        result.outcome = WriteOutcome::written;
+        if (flushNow && dirReadable) {
+            const int error = flushDescriptor(dirFd);
+            // EINVAL: a file system that has no flush for directories.
+            if (error != 0 && error != EINVAL) result = fail(error);
+        }
+        return result;
+    }
 
     // A taken target name is "exists" only when not replacing; anything else,
     // a directory full of leftover temporaries included, is a failure.
@@ -238,8 +315,9 @@ struct Publisher {
 #if defined(O_TMPFILE) && defined(AT_EMPTY_PATH)
         Descriptor file(::openat(dirFd, prefix.empty() ? "." : prefix.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
         if (file.get() < 0) return false;
-        if (!writeAll(file.get(), data, size)) {
-            result = fail(errno);  // the nameless file goes away with its descriptor
+        int error = writeAll(file.get(), data, size) ? ready(file.get()) : errno;
+        if (error != 0) {
+            result = fail(error);  // the nameless file goes away with its descriptor
             return true;
         }
         if (!replace) {
@@ -256,7 +334,7 @@ struct Publisher {
                 ::unlinkat(dirFd, target.c_str(), 0);
                 return true;
             }
-            result.outcome = WriteOutcome::written;
+            result = named();
             return true;
         }
         // Replacing needs a rename, and a rename needs a name: a short one
@@ -274,14 +352,14 @@ struct Publisher {
         }
         // Closed before the rename: a delayed write error must not replace
         // the target with a file that might be short.
-        int error = file.close() ? 0 : errno;
+        error = file.close() ? 0 : errno;
         if (error == 0 && ::renameat(dirFd, temporary.c_str(), dirFd, target.c_str()) != 0) error = errno;
         if (error != 0) {
             ::unlinkat(dirFd, temporary.c_str(), 0);
             result = fail(error);
             return true;
         }
-        result.outcome = WriteOutcome::written;
+        result = named();
         return true;
 #else
         (void)data;
@@ -292,7 +370,7 @@ struct Publisher {
 #endif
     }
 
-    WriteResult named(const std::uint8_t* data, std::size_t size, bool replace) const {
+    WriteResult viaTemporary(const std::uint8_t* data, std::size_t size, bool replace) const {
         std::string temporary;
         int fd = -1;
         for (int attempt = 0; attempt < kTemporaryAttempts && fd < 0; ++attempt) {
@@ -304,6 +382,7 @@ struct Publisher {
         Descriptor file(fd);
         int error = 0;
         if (!writeAll(file.get(), data, size)) error = errno;
+        if (error == 0) error = ready(file.get());
         if (!file.close() && error == 0) error = errno;
         if (error == 0) {
             if (replace) {
@@ -312,21 +391,18 @@ struct Publisher {
                 error = renameWithoutReplacing(dirFd, temporary, target);
             }
         }
-        if (error == 0) {
-            WriteResult result;
-            result.outcome = WriteOutcome::written;
-            return result;
-        }
+        if (error == 0) return named();
         ::unlinkat(dirFd, temporary.c_str(), 0);
         return fail(error, !replace && error == EEXIST);
     }
 };
 
-#ifdef O_PATH
-// Only as a place to name files in: no read permission needed.
-constexpr int kDirectoryFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#ifdef __linux__
+// syncfs flushes a whole file system in one call, and reports the write
+// errors met there since the directory was opened.
+constexpr bool kFlushesAtEnd = true;
 #else
-constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+constexpr bool kFlushesAtEnd = false;
 #endif
 
 }  // namespace
@@ -370,8 +446,8 @@ void InputFile::close() {
     sizeWhenOpened_ = 0;
 }
 
-OutputDirectory::OutputDirectory(const std::string& path) {
-    fd_ = ::open(path.empty() ? "." : path.c_str(), kDirectoryFlags);
+OutputDirectory::OutputDirectory(const std::string& path, Durability durability) : durability_(durability) {
+    fd_ = openDirectory(AT_FDCWD, path.empty() ? "." : path.c_str(), readable_);
     if (fd_ < 0) error_ = errno;
 }
 
@@ -386,10 +462,34 @@ WriteResult OutputDirectory::publish(const std::string& name, const std::uint8_t
         result.errorNumber = error_;
         return result;
     }
-    const Publisher publisher{fd_, prefix_, name};
+    int dirFd = fd_;
+    bool readable = readable_;
+    std::string finalName = name;
+    Descriptor linkedDir(-1);
+    int keepMode = -1;
+    if (replace) {
+        if (const int error = followLinks(dirFd, readable, finalName, linkedDir)) return Publisher::fail(error);
+        struct stat info;
+        if (::fstatat(dirFd, finalName.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode)) {
+            keepMode = static_cast<int>(info.st_mode & 0777);
+        }
+    }
+    // A file that a link sends elsewhere is flushed at once: flushAll only
+    // reaches this directory's file system.
+    const bool flushNow = durability_ == Durability::eachFile || !kFlushesAtEnd || !readable_ || linkedDir.get() >= 0;
+    const Publisher publisher{dirFd, prefix_, finalName, flushNow, readable, keepMode};
     WriteResult result;
     if (method == PublishMethod::fastest && publisher.nameless(data, size, replace, result)) return result;
-    return publisher.named(data, size, replace);
+    return publisher.viaTemporary(data, size, replace);
+}
+
+int OutputDirectory::flushAll() {
+    if (!valid() || durability_ != Durability::batch || !kFlushesAtEnd || !readable_) return 0;
+#ifdef __linux__
+    if (const int injected = injectedFlushError.load()) return injected;
+    if (::syncfs(fd_) != 0) return errno;
+#endif
+    return 0;
 }
 
 #else  // _WIN32
@@ -544,7 +644,7 @@ void InputFile::close() {
     sizeWhenOpened_ = 0;
 }
 
-OutputDirectory::OutputDirectory(const std::string& path) {
+OutputDirectory::OutputDirectory(const std::string& path, Durability durability) : durability_(durability) {
     if (path.empty()) return;  // the current directory
     const DWORD attributes = GetFileAttributesW(widePath(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -586,18 +686,34 @@ WriteResult OutputDirectory::publish(const std::string& name, const std::uint8_t
     }
     Handle file(created);
     DWORD error = 0;
+    int flushError = 0;  // an errno, from the test hook
     if (!writeAll(file.get(), data, size)) error = GetLastError();
+    // The replaced file's hidden and system attributes carry over (a
+    // read-only one is refused by the move below, as before).
+    const DWORD old = replace ? GetFileAttributesW(target.c_str()) : INVALID_FILE_ATTRIBUTES;
+    const DWORD kept = old == INVALID_FILE_ATTRIBUTES ? 0 : old & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    if (error == 0 && kept != 0 && (old & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        FILE_BASIC_INFO basic = {};
+        basic.FileAttributes = kept;
+        if (!SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof basic)) error = GetLastError();
+    }
+    // Every file is flushed before it takes its name, a batch's too: only an
+    // administrator can flush a whole volume.
+    if (error == 0) flushError = injectedFlushError.load();
+    if (error == 0 && flushError == 0 && !FlushFileBuffers(file.get())) error = GetLastError();
     if (!file.close() && error == 0) error = GetLastError();
-    // Without MOVEFILE_REPLACE_EXISTING the move itself refuses a taken name.
-    if (error == 0 && !MoveFileExW(temporary.c_str(), target.c_str(), replace ? MOVEFILE_REPLACE_EXISTING : 0)) {
+    // Without MOVEFILE_REPLACE_EXISTING the move itself refuses a taken name;
+    // MOVEFILE_WRITE_THROUGH returns once the new name is on disk.
+    const DWORD moveFlags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+    if (error == 0 && flushError == 0 && !MoveFileExW(temporary.c_str(), target.c_str(), moveFlags)) {
         error = GetLastError();
     }
-    if (error == 0) {
+    if (error == 0 && flushError == 0) {
         result.outcome = WriteOutcome::written;
         return result;
     }
     DeleteFileW(temporary.c_str());
-    result.errorNumber = errnoFromWindows(error);
+    result.errorNumber = flushError != 0 ? flushError : errnoFromWindows(error);
     // Windows refuses to replace a directory as it refuses anything it may
     // not touch; say which it is, in the words Linux uses.
     if (error == ERROR_ACCESS_DENIED) {
@@ -609,6 +725,8 @@ WriteResult OutputDirectory::publish(const std::string& name, const std::uint8_t
     if (!replace && result.errorNumber == EEXIST) result.outcome = WriteOutcome::exists;
     return result;
 }
+
+int OutputDirectory::flushAll() { return 0; }
 
 #endif  // _WIN32
 

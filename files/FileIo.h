@@ -83,7 +83,8 @@ ReadStatus readWholeFile(const std::string& path, std::uint64_t maxSize, std::ve
 enum class WriteOutcome {
     written,
     exists,  // not replacing, and something is at the path: it is untouched
-    failed,  // nothing at the path changed; errorNumber says why
+    failed,  // errorNumber says why; nothing at the path changed, unless only
+             // the directory's flush after the naming failed
 };
 
 struct WriteResult {
@@ -99,6 +100,18 @@ enum class PublishMethod {
     namedTemporary,  // always the named temporary (for tests of that path)
 };
 
+// When the files an OutputDirectory publishes reach the disk.
+enum class Durability {
+    // Each file's data is flushed before it takes its name, and the
+    // directory after, so after a power cut the name holds the old file or
+    // the whole new one. A failed flush of the data names nothing.
+    eachFile,
+    // Files take their names unflushed and flushAll() flushes them all at
+    // once, for a batch that reports success only after that. Windows has no
+    // such flush for every user, so there each file is flushed as it goes.
+    batch,
+};
+
 // A directory that files are published into. The bytes of each file go to a
 // temporary file in the directory, which then takes the target's name in one
 // step, so the target only ever holds a whole old or a whole new file, and a
@@ -111,10 +124,19 @@ enum class PublishMethod {
 // entry, a dangling link included), so no file that appears between a check
 // and the write can be lost. File systems that cannot refuse in one step get
 // a check just before it instead.
+//
+// Replacing follows a symbolic link at the target, a chain of them included,
+// and replaces the file at its end, as a copy onto the link would; a dangling
+// link makes the file it names (on Windows, where links need privileges, the
+// link itself is replaced). The temporary is made beside that file. The
+// new file keeps the permission bits of the one it replaces (POSIX: the 0777
+// bits; Windows: the hidden and system attributes, and a read-only file is
+// refused as before). It is a new file: other hard links to the old one keep
+// the old content, and owner, ACLs and extended attributes are the new file's.
 class OutputDirectory {
 public:
     // The current directory when path is empty.
-    explicit OutputDirectory(const std::string& path);
+    explicit OutputDirectory(const std::string& path, Durability durability = Durability::eachFile);
     ~OutputDirectory();
     OutputDirectory(const OutputDirectory&) = delete;
     OutputDirectory& operator=(const OutputDirectory&) = delete;
@@ -129,13 +151,24 @@ public:
     WriteResult publish(const std::string& name, const std::uint8_t* data, std::size_t size, bool replace,
                         PublishMethod method = PublishMethod::fastest) const;
 
+    // Flushes what a batch published here and the directory itself: 0, or
+    // the errno of the failure. With Durability::eachFile there is nothing
+    // left to flush.
+    int flushAll();
+
 private:
     std::string prefix_;  // the directory with a trailing separator; empty for the current one
     int error_ = 0;
+    Durability durability_;
 #ifndef _WIN32
     int fd_ = -1;
+    bool readable_ = false;  // fd_ can be flushed (it is not only a path)
 #endif
 };
+
+// For tests: every flush of a file or directory fails with errorNumber
+// instead of reaching the system, until it is called with 0.
+void failFlushesForTesting(int errorNumber);
 
 // Publishes size bytes at path as an OutputDirectory does in path's directory.
 WriteResult publishFile(const std::string& path, const std::uint8_t* data, std::size_t size, bool replace,

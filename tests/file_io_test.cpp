@@ -111,6 +111,75 @@ TEST_P(PublishFile, AnyNameTheFileSystemTakesCanBeWrittenAndReplaced) {
     EXPECT_EQ(entriesIn("."), std::vector<std::string>{name});
 }
 
+#ifndef _WIN32
+TEST_P(PublishFile, ReplacingKeepsThePermissionsOfWhatWasThere) {
+    ScopedWorkDir dir;
+    for (const mode_t mode : {0640, 0600, 0444, 0755}) {
+        writeFile("file.bmp", {'o'});
+        ASSERT_EQ(::chmod("file.bmp", mode), 0);
+        EXPECT_EQ(publish("file.bmp", {'n'}, true).outcome, WriteOutcome::written);
+        struct stat info;
+        ASSERT_EQ(::stat("file.bmp", &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, mode) << std::oct << mode;
+        EXPECT_EQ(readFile("file.bmp"), Bytes{'n'});
+    }
+}
+
+TEST_P(PublishFile, ReplacingThroughLinksWritesWhereTheyLeadAndKeepsThem) {
+    // link -> what the link names, relative to the link's own directory;
+    // written: where the bytes must land.
+    struct Case {
+        std::vector<std::pair<std::string, std::string>> links;
+        std::string written;
+    };
+    const Case cases[] = {
+        {{{"out.bmp", "real.bmp"}}, "real.bmp"},
+        {{{"out.bmp", "sub/mid.bmp"}, {"sub/mid.bmp", "../sub/deep/real.bmp"}}, "sub/deep/real.bmp"},
+        {{{"out.bmp", "made.bmp"}}, "made.bmp"},  // dangling: the file it names is made, as cp makes it
+    };
+    for (const Case& c : cases) {
+        ScopedWorkDir dir;
+        fs::create_directories("sub/deep");
+        writeFile("real.bmp", {'o'});
+        writeFile("sub/deep/real.bmp", {'o'});
+        for (const auto& link : c.links) fs::create_symlink(link.second, link.first);
+        EXPECT_EQ(publish("out.bmp", {'n', 'e', 'w'}, true).outcome, WriteOutcome::written) << c.written;
+        EXPECT_EQ(readFile(c.written), (Bytes{'n', 'e', 'w'})) << c.written;
+        for (const auto& link : c.links) EXPECT_TRUE(fs::is_symlink(link.first)) << link.first;
+        // No temporary left beside the link or the file.
+        for (const char* folder : {".", "sub", "sub/deep"}) {
+            for (const std::string& name : entriesIn(folder)) EXPECT_NE(name.rfind(".qel", 0), 0u) << name;
+        }
+    }
+}
+
+TEST_P(PublishFile, ALinkThatLeadsNowhereUsableFails) {
+    ScopedWorkDir dir;
+    fs::create_symlink("loop.bmp", "loop.bmp");
+    fs::create_symlink("absent/x.bmp", "lost.bmp");
+    EXPECT_EQ(publish("loop.bmp", {'x'}, true).errorNumber, ELOOP);
+    EXPECT_EQ(publish("lost.bmp", {'x'}, true).errorNumber, ENOENT);
+    EXPECT_EQ(entriesIn("."), (std::vector<std::string>{"loop.bmp", "lost.bmp"}));
+}
+#endif
+
+// A flush that fails stops the name from being taken; the flush happens
+// before the name, or the file would be there with nothing safe in it.
+TEST_P(PublishFile, AFailedFlushNamesNothingAndSaysWhy) {
+    ScopedWorkDir dir;
+    writeFile("old.bmp", {'o'});
+    failFlushesForTesting(EIO);
+    const WriteResult fresh = publish("new.bmp", {'n'}, false);
+    const WriteResult replacing = publish("old.bmp", {'n'}, true);
+    failFlushesForTesting(0);
+    for (const WriteResult& result : {fresh, replacing}) {
+        EXPECT_EQ(result.outcome, WriteOutcome::failed);
+        EXPECT_EQ(result.errorNumber, EIO);
+    }
+    EXPECT_EQ(readFile("old.bmp"), Bytes{'o'});
+    EXPECT_EQ(entriesIn("."), std::vector<std::string>{"old.bmp"});
+}
+
 INSTANTIATE_TEST_SUITE_P(BothWays, PublishFile,
                          ::testing::Values(PublishMethod::fastest, PublishMethod::namedTemporary),
                          [](const auto& info) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -55,16 +56,17 @@ std::string cannotWrite(const std::string& outPath, int errorNumber) {
 
 // Anything at the output path, a dangling link included, is kept unless
 // force; whatever is there is either kept whole or replaced whole.
+// The output path is joined only for a message: most files need none.
 ItemReport writeResult(const std::string& path, const BatchSettings& settings, const std::string& outName,
                        const std::vector<std::uint8_t>& bytes) {
-    const std::string outPath = joinPath(settings.outDir, outName);
     const WriteResult written = settings.output->publish(outName, bytes.data(), bytes.size(), settings.force);
     switch (written.outcome) {
     case WriteOutcome::written: return ItemReport{};
-    case WriteOutcome::exists: return failure(path, outPath + " exists (use -f to overwrite)");
+    case WriteOutcome::exists:
+        return failure(path, joinPath(settings.outDir, outName) + " exists (use -f to overwrite)");
     case WriteOutcome::failed: break;
     }
-    return failure(path, cannotWrite(outPath, written.errorNumber));
+    return failure(path, cannotWrite(joinPath(settings.outDir, outName), written.errorNumber));
 }
 
 // Each worker decodes on a zlib state of its own, reset between files: for
@@ -123,20 +125,18 @@ bool openOutDir(const OutputDirectory& directory, const BatchSettings& settings,
     return false;
 }
 
-std::vector<std::string> outputKeys(const std::vector<FileItem>& items, const BatchSettings& settings,
-                                    const char* suffix) {
-    std::vector<std::string> keys(items.size());
+// Each item's output name, split from its path once. Every output goes to
+// the one output directory, so the name alone tells which items share a file.
+std::vector<std::string> outputNames(const std::vector<FileItem>& items, const char* suffix) {
+    std::vector<std::string> names(items.size());
     for (std::size_t i = 0; i < items.size(); ++i) {
-        if (items[i].failure.empty()) {
-            keys[i] = joinPath(settings.outDir, splitDroppedPath(items[i].path).baseName + suffix);
-        }
+        if (items[i].failure.empty()) names[i] = splitDroppedPath(items[i].path).baseName + suffix;
     }
-    return keys;
+    return names;
 }
 
-ItemReport extractOne(const FileItem& item, const BatchSettings& settings) {
+ItemReport extractOne(const FileItem& item, const std::string& outName, const BatchSettings& settings) {
     if (!item.failure.empty()) return failure(item.path, item.failure);
-    const std::string outName = splitDroppedPath(item.path).baseName + (settings.png ? ".png" : ".bmp");
 
     Raster sprite;
     const DecodeResult result = decodeFile(item.path, sprite);
@@ -172,8 +172,23 @@ ItemReport describeOne(const FileItem& item) {
     // The bit count the file declares (byte 28), not the 24 bits the reader
     // converts every picture to. A loaded payload has all 54 header bytes.
     const unsigned bitCount = readLe16(result.payload.data() + 28);
-    report.outLine = item.path + ": " + std::to_string(sprite.width()) + "x" + std::to_string(sprite.height()) +
-                     ", " + std::to_string(bitCount) + "-bit, " + std::to_string(result.payload.size()) + " bytes";
+    // Built in one string reserved once, rather than from a temporary for
+    // every piece.
+    std::string& line = report.outLine;
+    line.reserve(item.path.size() + 64);
+    const auto number = [&line](std::size_t value) {
+        char digits[24];
+        line.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+    };
+    line.append(item.path).append(": ");
+    number(static_cast<std::size_t>(sprite.width()));
+    line += 'x';
+    number(static_cast<std::size_t>(sprite.height()));
+    line.append(", ");
+    number(bitCount);
+    line.append("-bit, ");
+    number(result.payload.size());
+    line.append(" bytes");
     return report;
 }
 
@@ -185,10 +200,8 @@ bool endsWithPng(const std::string& path) {
     return tail == ".png";
 }
 
-ItemReport packOne(const FileItem& item, const BatchSettings& settings) {
+ItemReport packOne(const FileItem& item, const std::string& outName, const BatchSettings& settings) {
     if (!item.failure.empty()) return failure(item.path, item.failure);
-    const DroppedName name = splitDroppedPath(item.path);
-    const std::string outName = name.baseName + ".qel";
 
     std::vector<std::uint8_t> bmp;
     switch (readWholeFile(item.path, Raster::kMaxFileSize, bmp)) {
@@ -199,7 +212,7 @@ ItemReport packOne(const FileItem& item, const BatchSettings& settings) {
     }
     // A PNG by its name, so that a damaged one is reported as a PNG, or by
     // its content whatever it is called.
-    if (endsWithPng(name.extension) || hasPngSignature(bmp.data(), bmp.size())) {
+    if (endsWithPng(item.path) || hasPngSignature(bmp.data(), bmp.size())) {
         PngToBmpResult converted = pngToBmp(bmp.data(), bmp.size());
         if (converted.outcome != PngToBmpOutcome::ok) return failure(item.path, converted.message);
         bmp = std::move(converted.bmp);
@@ -212,14 +225,14 @@ ItemReport packOne(const FileItem& item, const BatchSettings& settings) {
 // reportOnOutput: the command reports every file in a line of its own on
 // the output stream (info), so a file that failed unexpectedly does too.
 int runItems(const std::vector<FileItem>& items, const std::vector<std::string>& keys, const BatchSettings& settings,
-             const std::function<ItemReport(const FileItem&)>& work, bool reportOnOutput, std::ostream& out,
+             const std::function<ItemReport(std::size_t)>& work, bool reportOnOutput, std::ostream& out,
              std::ostream& err) {
     const auto failed = [&](std::size_t i, const std::string& why) {
         ItemReport report = failure(items[i].path, why);
         if (reportOnOutput) std::swap(report.outLine, report.errLine);
         return report;
     };
-    const bool ok = runBatch(keys, settings.jobs, [&](std::size_t i) { return work(items[i]); }, failed,
+    const bool ok = runBatch(keys, settings.jobs, work, failed,
                              BatchStreams{out, err, settings.showProgress, settings.outIsTerminal});
     return ok ? kExitSuccess : kExitFailure;
 }
@@ -263,35 +276,50 @@ int writeSingle(const std::string& path, const std::string& outPath, const std::
     return kExitFailure;
 }
 
+// The written files reach the disk once, at the end, before the batch can
+// report success.
+int flushBatch(int status, OutputDirectory& directory, const BatchSettings& settings, std::ostream& err) {
+    const int error = directory.flushAll();
+    if (error == 0) return status;
+    err << "qel: " << (settings.outDir.empty() ? std::string(".") : settings.outDir)
+        << ": cannot flush: " << describeError(error) << '\n' << std::flush;
+    return kExitFailure;
+}
+
 }  // namespace
 
 int extractFiles(const std::vector<std::string>& operands, const BatchSettings& settings, std::ostream& out,
                  std::ostream& err) {
-    const OutputDirectory outDir(settings.outDir);
+    OutputDirectory outDir(settings.outDir, Durability::batch);
     if (!openOutDir(outDir, settings, err)) return kExitFailure;
     BatchSettings batch = settings;
     batch.output = &outDir;
     const std::vector<FileItem> items = expandOperands(operands, NameRule::packed, true);
-    return runItems(items, outputKeys(items, batch, batch.png ? ".png" : ".bmp"), batch,
-                    [&](const FileItem& item) { return extractOne(item, batch); }, false, out, err);
+    const std::vector<std::string> names = outputNames(items, batch.png ? ".png" : ".bmp");
+    const int status = runItems(items, names, batch,
+                                [&](std::size_t i) { return extractOne(items[i], names[i], batch); }, false, out, err);
+    return flushBatch(status, outDir, batch, err);
 }
 
 int describeFiles(const std::vector<std::string>& operands, const BatchSettings& settings, std::ostream& out,
                   std::ostream& err) {
     const std::vector<FileItem> items = expandOperands(operands, NameRule::packed, true);
     const std::vector<std::string> independent(items.size());
-    return runItems(items, independent, settings, describeOne, true, out, err);
+    return runItems(items, independent, settings, [&](std::size_t i) { return describeOne(items[i]); }, true, out,
+                    err);
 }
 
 int packFiles(const std::vector<std::string>& operands, const BatchSettings& settings, std::ostream& out,
               std::ostream& err) {
-    const OutputDirectory outDir(settings.outDir);
+    OutputDirectory outDir(settings.outDir, Durability::batch);
     if (!openOutDir(outDir, settings, err)) return kExitFailure;
     BatchSettings batch = settings;
     batch.output = &outDir;
     const std::vector<FileItem> items = expandOperands(operands, NameRule::picture, false);
-    return runItems(items, outputKeys(items, batch, ".qel"), batch,
-                    [&](const FileItem& item) { return packOne(item, batch); }, false, out, err);
+    const std::vector<std::string> names = outputNames(items, ".qel");
+    const int status = runItems(items, names, batch,
+                                [&](std::size_t i) { return packOne(items[i], names[i], batch); }, false, out, err);
+    return flushBatch(status, outDir, batch, err);
 }
 
 int renderFile(const std::string& path, const std::string& backdropPath, const std::string& outPath,

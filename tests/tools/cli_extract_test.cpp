@@ -1,8 +1,10 @@
 // qel extract: the viewer's "Extract(BMP)" over many files.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 
+#include "files/FileIo.h"
 #include "tests/support/BmpFactory.h"
 #include "tests/support/TestFiles.h"
 #include "tests/tools/QelTestSupport.h"
@@ -139,6 +141,55 @@ TEST(QelExtract, ADanglingLinkCountsAsExisting) {
     EXPECT_EQ(runCli({"extract", "star.qel"}).status, 1);
     EXPECT_TRUE(fs::is_symlink("star.bmp"));
     EXPECT_FALSE(fs::exists("gone.bmp"));
+}
+
+#ifndef _WIN32
+TEST(QelWriting, EveryCommandReplacesThroughALinkAndKeepsThePermissions) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string link, linkText;  // the output path, a link to kept/real
+    };
+    const Case cases[] = {
+        {{"extract", "-f", "star.qel"}, "star.bmp", "kept/real"},
+        {{"pack", "-f", "-o", "packed", "in.bmp"}, "packed/in.qel", "../kept/real"},
+        {{"render", "-o", "out.bmp", "star.qel"}, "out.bmp", "kept/real"},
+        {{"thumbnail", "-s", "16", "star.qel", "out.png"}, "out.png", "kept/real"},
+    };
+    const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+    for (const Case& c : cases) {
+        ScopedWorkDir dir;
+        writePacked("star.qel", starBmp());
+        writeFile("in.bmp", starBmp());
+        fs::create_directories("kept");
+        fs::create_directories("packed");
+        writeFile("kept/real", {'o'});
+        fs::permissions("kept/real", mode);
+        fs::create_symlink(c.linkText, c.link);
+        const CliRun run = runCli(c.args);
+        EXPECT_EQ(run.status, 0) << c.args[0] << ": " << run.err;
+        EXPECT_TRUE(fs::is_symlink(c.link)) << c.args[0];
+        EXPECT_GT(fs::file_size("kept/real"), 1u) << c.args[0];
+        EXPECT_EQ(fs::status("kept/real").permissions() & fs::perms::all, mode) << c.args[0];
+    }
+}
+#endif
+
+TEST(QelWriting, AFailedFlushFailsTheCommandWithItsReason) {
+    ScopedWorkDir dir;
+    writePacked("star.qel", starBmp());
+    failFlushesForTesting(EIO);
+    const CliRun extracted = runCli({"extract", "star.qel"});
+    const CliRun rendered = runCli({"render", "-o", "canvas.bmp", "star.qel"});
+    failFlushesForTesting(0);
+    EXPECT_EQ(extracted.status, 1);
+#ifndef _WIN32
+    EXPECT_EQ(extracted.err, "qel: .: cannot flush: " + describeError(EIO) + "\n");
+#else  // flushed file by file
+    EXPECT_EQ(extracted.err, "qel: star.qel: cannot write star.bmp: " + describeError(EIO) + "\n");
+#endif
+    EXPECT_EQ(rendered.status, 1);
+    EXPECT_EQ(rendered.err, "qel: star.qel: cannot write canvas.bmp: " + describeError(EIO) + "\n");
+    EXPECT_FALSE(fs::exists("canvas.bmp"));
 }
 
 TEST(QelExtract, AFailedReplacementLeavesTheExistingTargetWholeAndNoLitter) {
