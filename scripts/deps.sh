@@ -14,7 +14,7 @@ QEL_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev patch wine wine32 wine64 xvfb xauth
   clang libclang-rt-14-dev valgrind python3
   libx11-dev xdotool
-  dpkg-dev file lintian unzip desktop-file-utils shared-mime-info libgdk-pixbuf2.0-bin
+  dpkg-dev file lintian unzip desktop-file-utils shared-mime-info libgdk-pixbuf2.0-bin wixl msitools
   "${QEL_WEB_PACKAGES[@]}" chromium)
 
 qel_as_root() {

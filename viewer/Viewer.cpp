@@ -36,6 +36,13 @@ bool isPackedExtension(const std::string& extension) {
     return extension.compare(0, 4, ".qel") == 0;
 }
 
+std::optional<std::size_t> fileArgumentIndex(const std::vector<std::string>& arguments) {
+    std::size_t first = 0;
+    if (!arguments.empty() && arguments[0] == "--") ++first;
+    if (first < arguments.size()) return first;
+    return std::nullopt;
+}
+
 Viewer::Viewer(ViewerWindow& window) : Viewer(window, std::cerr) {}
 
 Viewer::Viewer(ViewerWindow& window, std::ostream& diag) : window_(window), diag_(diag) {}

@@ -4,7 +4,10 @@
 # program is in that format and of its subsystem, SUBSYSTEM ("Windows GUI"
 # unless given; "Windows CUI" for a console program), so that no build turns
 # into the other kind of program or comes out for the other architecture.
-#   cmake -DOBJDUMP=... -DPROGRAM=... [-DFORMAT=... [-DSUBSYSTEM=...]] -P check_imports.cmake
+# With EXPORTS (a list of names), PROGRAM must be a DLL that exports exactly
+# those names, undecorated; its subsystem is not looked at.
+#   cmake -DOBJDUMP=... -DPROGRAM=... [-DFORMAT=... [-DSUBSYSTEM=...]] [-DEXPORTS=...]
+#         -P check_imports.cmake
 cmake_minimum_required(VERSION 3.25)
 execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE dump RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
@@ -18,6 +21,27 @@ if(DEFINED FORMAT)
   if(NOT format STREQUAL FORMAT)
     message(FATAL_ERROR "${PROGRAM} is ${format}, not ${FORMAT}")
   endif()
+endif()
+if(DEFINED EXPORTS)
+  if(NOT dump MATCHES "Characteristics[^\n]*\n([^\n]+\n)*[ \t]+DLL\r?\n")
+    message(FATAL_ERROR "${PROGRAM} is not a DLL")
+  endif()
+  # The names follow "[Ordinal/Name Pointer] Table", one "[   N] Name" line each.
+  string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table\r?\n([ \t]+\\[ *[0-9]+\\] [^\r\n]+\r?\n)+" table "${dump}")
+  string(REGEX MATCHALL "\\[ *[0-9]+\\] [^\r\n]+" lines "${table}")
+  set(names "")
+  foreach(line IN LISTS lines)
+    string(REGEX REPLACE "^\\[ *[0-9]+\\] " "" name "${line}")
+    list(APPEND names "${name}")
+  endforeach()
+  list(SORT names)
+  set(wanted ${EXPORTS})
+  list(SORT wanted)
+  if(NOT names STREQUAL wanted)
+    message(FATAL_ERROR "${PROGRAM} exports \"${names}\", not \"${wanted}\"")
+  endif()
+  message(STATUS "exports ${names}")
+elseif(DEFINED FORMAT)
   if(NOT dump MATCHES "Subsystem[ \t]+[0-9a-fA-F]+[ \t]+\\(([^)\r\n]+)\\)")
     message(FATAL_ERROR "objdump names no subsystem for ${PROGRAM}")
   endif()

@@ -10,7 +10,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <iostream>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -239,6 +241,55 @@ TEST_F(ViewerWindowTest, EscapeExitAndClosingEachQuitWithZero) {
     pumpMessages();
     EXPECT_FALSE(IsWindow(window_));
     EXPECT_EQ(takeQuit(), std::optional<int>(0));
+}
+
+// "QelViewer.exe FILE OTHER", split from the program's wide command line,
+// ends exactly as a drop of FILE on a fresh window: the same title, Extract
+// state, pixels and diagnostics, for every kind of outcome; and not before
+// the message loop runs.
+TEST_F(ViewerWindowTest, AFileOnTheCommandLineIsOpenedAsADropOfIt) {
+    const auto canvasPixels = [](HWND window) {
+        std::vector<COLORREF> pixels;
+        HDC dc = GetDC(window);
+        for (int i = 0; i < qel::kCanvasWidth * qel::kCanvasHeight; ++i) {
+            pixels.push_back(GetPixel(dc, i % qel::kCanvasWidth, i / qel::kCanvasWidth));
+        }
+        ReleaseDC(window, dc);
+        return pixels;
+    };
+    writePacked("star.qel", makeBmp24(24, 24, lopsidedColour));
+    qel::testing::writeFile(work_.file("junk.qel"), Bytes(64, 0x5A));
+    qel::testing::writeFile(work_.file("picture.bmp"), makeBmp24(24, 24, lopsidedColour));
+    for (const std::string name : {"junk.qel", "missing.qel", "picture.bmp", "star.qel"}) {
+        SCOPED_TRACE(name);
+        std::ostringstream openedErrors, droppedErrors;
+        std::streambuf* stderrBuffer = std::cerr.rdbuf(openedErrors.rdbuf());
+        HWND opened = qel::win32::createViewerWindow(thisModule());
+        ShowWindow(opened, SW_SHOWNOACTIVATE);
+        const std::wstring line = qel::testing::quotedCommandLine(
+            {L"C:\\Program Files\\QelViewer\\QelViewer.exe", qel::utf8ToWide(work_.file(name)), L"other.qel"});
+        qel::win32::openFromCommandLine(opened, qel::win32::commandLineArguments(line.c_str()));
+        EXPECT_EQ(windowTitle(opened), "QelViewer");
+        pumpMessages();
+        // The drop goes to a fresh window too: a failed drop keeps what an
+        // earlier one showed.
+        DestroyWindow(window_);
+        window_ = qel::win32::createViewerWindow(thisModule());
+        ShowWindow(window_, SW_SHOWNOACTIVATE);
+        pumpMessages();
+        std::cerr.rdbuf(droppedErrors.rdbuf());
+        drop({work_.file(name)});
+        std::cerr.rdbuf(stderrBuffer);
+        EXPECT_EQ(windowTitle(opened), windowTitle(window_));
+        EXPECT_EQ(GetMenuState(GetMenu(opened), qel::kExtractCommand, MF_BYCOMMAND), menuState(qel::kExtractCommand));
+        EXPECT_TRUE(canvasPixels(opened) == canvasPixels(window_));
+        EXPECT_EQ(openedErrors.str(), droppedErrors.str());
+        DestroyWindow(opened);
+        pumpMessages();
+        takeQuit();
+    }
+    EXPECT_EQ(windowTitle(window_), "star");  // the outcomes differed, so equality means something
+    EXPECT_TRUE(extractEnabled());
 }
 
 TEST(ViewerWindowClass, IsRegisteredWithTheMenuIconCursorAndBackground) {
