@@ -188,14 +188,10 @@ TEST(InstalledShell, TheRegisteredHandlerGivesTheCoresThumbnail) {
     const std::wstring clsidText = registryText(L".qel\\ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}");
     CLSID clsid{};
     ASSERT_EQ(CLSIDFromString(clsidText.c_str(), &clsid), S_OK);
-    qel::testing::ScopedWorkDir work;
     const Bytes packed = packedOf(qel::testing::sampleSprite24());
-    qel::testing::writeFile(work.file("star.qel"), packed);
     IUnknown* handler = nullptr;
-    IStream* stream = nullptr;
+    IStream* stream = SHCreateMemStream(packed.data(), static_cast<UINT>(packed.size()));
     ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&handler)), S_OK);
-    ASSERT_EQ(SHCreateStreamOnFileEx(qel::utf8ToWide(work.file("star.qel")).c_str(), STGM_READ, 0, FALSE, nullptr, &stream),
-              S_OK);
     EXPECT_TRUE(thumbnailFrom(handler, stream, 48) == coreThumbnail(packed, 48));
     stream->Release();
     handler->Release();
