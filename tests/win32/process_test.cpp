@@ -124,10 +124,7 @@ TEST(ViewerCommandLine, OpensTheFirstFileSpacedOrNamedOutsideTheCodePage) {
         HWND window = viewer.waitForWindow();
         std::string title;
         for (int i = 0; i < 600 && (title = qel::testing::windowTitle(window)) != base; ++i) Sleep(50);
-        EXPECT_EQ(title, base);
-        PostMessageA(window, WM_CLOSE, 0, 0);
-        DWORD status = 12345;
-        EXPECT_TRUE(viewer.waitForExit(status) && status == 0);
+        EXPECT_EQ(title, base);  // the process is ended when viewer goes
     }
 }
 

@@ -14,6 +14,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "files/FileIo.h"
@@ -244,48 +245,40 @@ TEST_F(ViewerWindowTest, EscapeExitAndClosingEachQuitWithZero) {
 }
 
 // "QelViewer.exe FILE OTHER", split from the program's wide command line,
-// ends exactly as a drop of FILE on a fresh window: the same title, Extract
-// state, pixels and diagnostics, for every kind of outcome; and not before
-// the message loop runs.
+// ends exactly as a drop of FILE on a fresh window (title, Extract state,
+// diagnostics, pixels) for every kind of outcome; and not before the message
+// loop runs.
 TEST_F(ViewerWindowTest, AFileOnTheCommandLineIsOpenedAsADropOfIt) {
-    const auto canvasPixels = [](HWND window) {
-        std::vector<COLORREF> pixels;
-        HDC dc = GetDC(window);
-        for (int i = 0; i < qel::kCanvasWidth * qel::kCanvasHeight; ++i) {
-            pixels.push_back(GetPixel(dc, i % qel::kCanvasWidth, i / qel::kCanvasWidth));
-        }
-        ReleaseDC(window, dc);
-        return pixels;
-    };
     writePacked("star.qel", makeBmp24(24, 24, lopsidedColour));
     qel::testing::writeFile(work_.file("junk.qel"), Bytes(64, 0x5A));
     qel::testing::writeFile(work_.file("picture.bmp"), makeBmp24(24, 24, lopsidedColour));
     for (const std::string name : {"junk.qel", "missing.qel", "picture.bmp", "star.qel"}) {
-        SCOPED_TRACE(name);
-        std::ostringstream openedErrors, droppedErrors;
-        std::streambuf* stderrBuffer = std::cerr.rdbuf(openedErrors.rdbuf());
-        HWND opened = qel::win32::createViewerWindow(thisModule());
-        ShowWindow(opened, SW_SHOWNOACTIVATE);
-        const std::wstring line = qel::testing::quotedCommandLine(
-            {L"C:\\Program Files\\QelViewer\\QelViewer.exe", qel::utf8ToWide(work_.file(name)), L"other.qel"});
-        qel::win32::openFromCommandLine(opened, qel::win32::commandLineArguments(line.c_str()));
-        EXPECT_EQ(windowTitle(opened), "QelViewer");
-        pumpMessages();
-        // The drop goes to a fresh window too: a failed drop keeps what an
-        // earlier one showed.
-        DestroyWindow(window_);
-        window_ = qel::win32::createViewerWindow(thisModule());
-        ShowWindow(window_, SW_SHOWNOACTIVATE);
-        pumpMessages();
-        std::cerr.rdbuf(droppedErrors.rdbuf());
-        drop({work_.file(name)});
-        std::cerr.rdbuf(stderrBuffer);
-        EXPECT_EQ(windowTitle(opened), windowTitle(window_));
-        EXPECT_EQ(GetMenuState(GetMenu(opened), qel::kExtractCommand, MF_BYCOMMAND), menuState(qel::kExtractCommand));
-        EXPECT_TRUE(canvasPixels(opened) == canvasPixels(window_));
-        EXPECT_EQ(openedErrors.str(), droppedErrors.str());
-        DestroyWindow(opened);
-        pumpMessages();
+        std::tuple<std::string, UINT, std::string, std::vector<COLORREF>> seen[2];
+        for (const bool dropped : {false, true}) {
+            DestroyWindow(window_);
+            window_ = qel::win32::createViewerWindow(thisModule());
+            ShowWindow(window_, SW_SHOWNOACTIVATE);
+            std::ostringstream errors;
+            std::streambuf* const stderrBuffer = std::cerr.rdbuf(errors.rdbuf());
+            if (dropped) {
+                pumpMessages();
+                drop({work_.file(name)});
+            } else {
+                const std::wstring line = qel::testing::quotedCommandLine(
+                    {L"C:\\Program Files\\QelViewer\\QelViewer.exe", qel::utf8ToWide(work_.file(name)), L"other.qel"});
+                qel::win32::openFromCommandLine(window_, qel::win32::commandLineArguments(line.c_str()));
+                EXPECT_EQ(windowTitle(window_), "QelViewer");
+                pumpMessages();
+            }
+            std::cerr.rdbuf(stderrBuffer);
+            seen[dropped] = {windowTitle(window_), menuState(qel::kExtractCommand), errors.str(), {}};
+            HDC dc = GetDC(window_);
+            for (int i = 0; i < qel::kCanvasWidth * qel::kCanvasHeight; ++i) {
+                std::get<3>(seen[dropped]).push_back(GetPixel(dc, i % qel::kCanvasWidth, i / qel::kCanvasWidth));
+            }
+            ReleaseDC(window_, dc);
+        }
+        EXPECT_TRUE(seen[0] == seen[1]) << name << ": " << std::get<0>(seen[0]) << ", " << std::get<2>(seen[0]);
         takeQuit();
     }
     EXPECT_EQ(windowTitle(window_), "star");  // the outcomes differed, so equality means something
