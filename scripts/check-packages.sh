@@ -6,6 +6,8 @@
 #     qt5-image-formats-plugin-qel and qt6-image-formats-plugin-qel
 #   build-win32/QelViewer-<version>-win32.zip   from the i686 Windows build
 #   build-win64/QelViewer-<version>-win64.zip   from the x86-64 Windows build, where it is configured
+#   build-win32/QelViewer-<version>-x86.msi     the Windows installers, from the same builds
+#   build-win64/QelViewer-<version>-x64.msi
 # (the Windows folders as scripts/windows-builds.sh names them). Run by test.sh
 # after the builds.
 # Usage: scripts/check-packages.sh [LINUX_BUILD_DIR [WINDOWS_BUILD_DIR...]]
@@ -228,8 +230,55 @@ for dir in "${windows_builds[@]}"; do
   done
 done
 
+# ---- The Windows installers: their tables, read without Wine (installing
+# them is tested under Wine by scripts/test-msi.sh).
+upgrade_codes=""
+for dir in "${windows_builds[@]}"; do
+  case "$(file -b "$dir/bin/QelViewer.exe")" in
+    PE32+*) march=x64 template='x64;1033' view=256 ;;
+    *) march=x86 template='Intel;1033' view=0 ;;
+  esac
+  msi="$dir/QelViewer-$(project_version "$dir")-$march.msi"
+  cmake --build "$dir" --target msi > /dev/null
+  [ -f "$msi" ] || { fail "$msi was not made"; continue; }
+  echo "== $msi"
+  table() { msiinfo export "$msi" "$1" | tail -n +4 | tr -d '\r'; }
+  msiinfo suminfo "$msi" | grep -qx "Template: $template" || fail "$msi is not a $template package"
+  table Property | grep -qxF "$(printf 'ProductVersion\t%s' "$(project_version "$dir")")" || fail "$msi: wrong version"
+  table Property | grep -qx $'ALLUSERS\t1' || fail "$msi does not install for the whole machine"
+  upgrade_codes+=$(table Property | sed -n 's/^UpgradeCode\t//p')$'\n'
+  # Each file and registry value with its component; the component's
+  # attributes say which registry view (256: the 64-bit one).
+  { table File | cut -f2,3; table Registry | cut -f2-6 | tr '\t' '|'; table Shortcut | cut -f2,3,5;
+    table Component | cut -f1,4 | awk -F'\t' -v v=$view '{print $1, (int($2 / 256) % 2) * 256 == v}'
+  } | sort > "$scratch/msi-tables"
+  clsid=$(sed -n 's/^#define QEL_THUMBNAIL_CLSID_TEXT "\(.*\)"/\1/p' plugins/explorer/ThumbnailClsid.h)
+  classes='2|Software\Classes'
+  sort > "$scratch/msi-expected" <<TABLES
+$(printf '%s\t%s\n' Viewer QelViewer.exe Companion qel.exe Thumbnails QelThumbnail.dll Documents README.txt \
+    Documents LICENSE.txt)
+$(printf '%s 1\n' Viewer Companion Thumbnails Documents StartMenu)
+$classes\\.qel||QelViewer.PackedPicture|Viewer
+$classes\\QelViewer.PackedPicture||Packed picture|Viewer
+$classes\\QelViewer.PackedPicture\\DefaultIcon||[INSTALLDIR]QelViewer.exe,0|Viewer
+$classes\\QelViewer.PackedPicture\\shell\\open\\command||"[INSTALLDIR]QelViewer.exe" "%1"|Viewer
+$classes\\CLSID\\$clsid||QelViewer thumbnail handler|Thumbnails
+$classes\\CLSID\\$clsid\\InprocServer32||[INSTALLDIR]QelThumbnail.dll|Thumbnails
+$classes\\CLSID\\$clsid\\InprocServer32|ThreadingModel|Apartment|Thumbnails
+$classes\\.qel\\ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}||$clsid|Thumbnails
+2|Software\\QelViewer|StartMenuShortcut|#1|StartMenu
+$(printf 'ProgramMenuFolder\tQelViewer\t[INSTALLDIR]QelViewer.exe')
+TABLES
+  compare_lists "$msi" "$scratch/msi-expected" "$scratch/msi-tables"
+  # A newer version replaces an older one: it finds it and removes it first.
+  table Upgrade | grep -q $'\t1\t\tWIX_UPGRADE_DETECTED$' && table InstallExecuteSequence | grep -q '^RemoveExistingProducts' ||
+    fail "$msi does not replace older versions"
+done
+[ "$(printf '%s' "$upgrade_codes" | sort -u | grep -c .)" -eq 1 ] ||
+  fail "the installers' upgrade codes differ or are missing: $upgrade_codes"
+
 if [ "$failures" -ne 0 ]; then
   echo "check-packages: $failures problem(s)" >&2
   exit 1
 fi
-echo "check-packages: the $((2 + ${#plugin_packages[@]})) packages and ${#windows_builds[@]} zip(s) are as expected"
+echo "check-packages: the $((2 + ${#plugin_packages[@]})) packages, ${#windows_builds[@]} zip(s) and ${#windows_builds[@]} installer(s) are as expected"

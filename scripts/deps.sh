@@ -14,7 +14,7 @@ QEL_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev patch wine wine32 wine64 xvfb xauth
   clang libclang-rt-14-dev valgrind python3
   libx11-dev xdotool
-  dpkg-dev file lintian unzip desktop-file-utils shared-mime-info libgdk-pixbuf2.0-bin
+  dpkg-dev file lintian unzip desktop-file-utils shared-mime-info libgdk-pixbuf2.0-bin wixl msitools
   "${QEL_WEB_PACKAGES[@]}" chromium)
 
 qel_as_root() {
@@ -24,7 +24,11 @@ qel_as_root() {
 qel_install_deps() {
   local packages=("${QEL_RUN_PACKAGES[@]}")
   case "${1:-all}" in
-    all) packages+=("${QEL_TEST_PACKAGES[@]}") ;;
+    all)
+      packages+=("${QEL_TEST_PACKAGES[@]}")
+      # npm installs the browser test's puppeteer-core. Only Debian's when
+      # there is none: a Node from elsewhere brings its own npm.
+      command -v npm >/dev/null 2>&1 || packages+=(npm) ;;
     web) packages+=("${QEL_WEB_PACKAGES[@]}") ;;
   esac
   local missing=()

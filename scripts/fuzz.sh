@@ -8,25 +8,34 @@
 #   scripts/fuzz.sh --smoke          about 30 seconds per target (the default)
 #   scripts/fuzz.sh --seconds N      N seconds per target
 #   scripts/fuzz.sh --runs N         N executions per target
+#   scripts/fuzz.sh --grow ...       then merge what the run found into the
+#                                    kept corpus, fuzz/corpus/<target>/
 #   scripts/fuzz.sh ... TARGET...    only these (bmp_reader, packed_decoder,
 #                                    packed_streaming, packed_payload,
 #                                    dropped_path, pack_round_trip,
 #                                    host_picture)
 #
-# Inputs found to reach new code are kept in build-fuzz/corpus/<target>/ and
-# reused by later runs; logs go to build-fuzz/logs/<target>.log.
+# Each run starts from the kept corpus in fuzz/corpus/<target>/ (a missing
+# folder is an empty one) and the generated seeds, and never writes there:
+# inputs found to reach new code go to build-fuzz/corpus/<target>/, reused
+# by later runs. Only --grow changes the kept corpus, adding those of the
+# seeds and finds that reach code it does not (libFuzzer's -merge=1);
+# `scripts/fuzz.sh --seconds 600 --grow` is the run to commit after. Logs go
+# to build-fuzz/logs/<target>.log.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 usage() { awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"; exit 2; }
 
 limit=(-max_total_time=30)
+grow=0
 targets=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --smoke) limit=(-max_total_time=30); shift ;;
     --seconds) [ $# -ge 2 ] || usage; limit=(-max_total_time="$2"); shift 2 ;;
     --runs) [ $# -ge 2 ] || usage; limit=(-runs="$2"); shift 2 ;;
+    --grow) grow=1; shift ;;
     -h|--help) usage ;;
     bmp_reader|packed_decoder|packed_streaming|packed_payload|dropped_path|pack_round_trip|host_picture) targets+=("$1"); shift ;;
     *) echo "fuzz.sh: unknown argument $1" >&2; usage ;;
@@ -84,6 +93,9 @@ mkdir -p "$build/logs"
 status=0
 for t in "${targets[@]}"; do
   corpus="$build/corpus/$t"
+  kept=fuzz/corpus/$t
+  inputs=("$corpus" "$build/seeds/$t")
+  [ -d "$kept" ] && inputs+=("$kept")
   artifacts="$build/artifacts/$t/"
   log="$build/logs/$t.log"
   mkdir -p "$corpus" "$artifacts"
@@ -92,7 +104,7 @@ for t in "${targets[@]}"; do
   set +e
   "$build/bin/fuzz_$t" "${limit[@]}" -max_len="$(maxLength "$t")" -dict="$(dictionary "$t")" \
     -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$artifacts" \
-    "$corpus" "$build/seeds/$t" >"$log" 2>&1
+    "${inputs[@]}" >"$log" 2>&1
   rc=$?
   set -e
   elapsed=$(( $(date +%s) - start ))
@@ -108,6 +120,18 @@ for t in "${targets[@]}"; do
     echo "FAILED  exit $rc after ${elapsed} s; see $log and $artifacts"
     grep -E 'ERROR|runtime error|invariant broken|SUMMARY' "$log" | head -n 5 || true
     status=1
+    continue
+  fi
+  if [ "$grow" -eq 1 ]; then
+    mkdir -p "$kept"
+    before=$(find "$kept" -type f | wc -l)
+    if "$build/bin/fuzz_$t" -merge=1 -max_len="$(maxLength "$t")" -timeout=10 -rss_limit_mb=2048 \
+         "$kept" "$build/seeds/$t" "$corpus" >"$build/logs/$t.merge.log" 2>&1; then
+      echo "                kept corpus: $before -> $(find "$kept" -type f | wc -l) files, $(du -sb "$kept" | cut -f1) bytes"
+    else
+      echo "                merge FAILED; see $build/logs/$t.merge.log"
+      status=1
+    fi
   fi
 done
 exit "$status"

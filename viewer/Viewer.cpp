@@ -54,6 +54,13 @@ bool isPackedExtension(std::string_view extension) {
     return extension.substr(0, 4) == ".qel";
 }
 
+std::optional<std::size_t> fileArgumentIndex(const std::vector<std::string>& arguments) {
+    std::size_t first = 0;
+    if (!arguments.empty() && arguments[0] == "--") ++first;
+    if (first < arguments.size()) return first;
+    return std::nullopt;
+}
+
 Viewer::Viewer(ViewerWindow& window) : Viewer(window, std::cerr) {}
 
 Viewer::Viewer(ViewerWindow& window, std::ostream& diag) : window_(window), diag_(diag) {}

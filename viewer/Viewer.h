@@ -23,9 +23,12 @@
  */
 #pragma once
 
+#include <cstddef>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "viewer/Scene.h"
 #include "viewer/ViewerWindow.h"
@@ -45,6 +48,13 @@ DroppedName splitDroppedPath(const std::string& path);
 std::string_view droppedExtension(const std::string& path);
 // True when the extension's first four characters are exactly ".qel".
 bool isPackedExtension(std::string_view extension);
+
+// Which of a viewer's command-line arguments (the program's name left out)
+// names the file to open as if it were dropped: the first, or the one after
+// a leading "--". Any further files are left out, as a drop of several
+// counts only the first. Nothing when there is none. Every front end starts
+// from this, so "QelViewer.exe FILE" and "qelviewer FILE" open the same.
+std::optional<std::size_t> fileArgumentIndex(const std::vector<std::string>& arguments);
 
 class Viewer {
 public:

@@ -9,6 +9,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "tests/win32/Win32TestSupport.h"
 #else
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -50,24 +52,6 @@ std::wstring wide(const std::string& text) {
     return out;
 }
 
-// One argument quoted so that the program's command-line parser gives it
-// back unchanged: backslashes count only before a quote.
-void appendQuoted(std::wstring& line, const std::wstring& arg) {
-    line += L'"';
-    std::size_t backslashes = 0;
-    for (const wchar_t c : arg) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        line.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-        backslashes = 0;
-        line += c;
-    }
-    line.append(backslashes * 2, L'\\');
-    line += L'"';
-}
-
 // qel.exe beside the test program: the build puts both in one folder.
 std::wstring programPath() {
     wchar_t self[32768];
@@ -89,12 +73,9 @@ CliRun runProgram(const std::vector<std::string>& args) {
     CliRun run;
 #ifdef _WIN32
     const std::wstring program = programPath();
-    std::wstring line;
-    appendQuoted(line, program);
-    for (const std::string& arg : args) {
-        line += L' ';
-        appendQuoted(line, wide(arg));
-    }
+    std::vector<std::wstring> words{program};
+    for (const std::string& arg : args) words.push_back(wide(arg));
+    std::wstring line = quotedCommandLine(words);
     HANDLE in = inheritable(L"NUL", GENERIC_READ, OPEN_EXISTING);
     HANDLE out = inheritable(L"qel.out", GENERIC_WRITE, CREATE_ALWAYS);
     HANDLE err = inheritable(L"qel.err", GENERIC_WRITE, CREATE_ALWAYS);

@@ -84,6 +84,19 @@ TEST(QelBatch, ParallelRunsReportExactlyAsASerialRun) {
     EXPECT_EQ(std::count(serialExtract.err.begin(), serialExtract.err.end(), '\n'), 13);  // 4, 13, ..., 112
     EXPECT_EQ(namesIn("many"), namesIn("one"));
     for (const std::string& name : namesIn("one")) EXPECT_EQ(readFile("many/" + name), readFile("one/" + name));
+
+    // And packed back, in parallel as well: one file per picture, the same bytes.
+    fs::create_directories("packedOne");
+    fs::create_directories("packedMany");
+    const CliRun serialPack = runCli({"pack", "-o", "packedOne", "one"}, 1);
+    const CliRun parallelPack = runCli({"pack", "-o", "packedMany", "one"}, 3);
+    EXPECT_EQ(serialPack.status, 0) << serialPack.err;
+    EXPECT_EQ(parallelPack.status, 0) << parallelPack.err;
+    EXPECT_EQ(namesIn("packedOne").size(), namesIn("one").size());
+    EXPECT_EQ(namesIn("packedMany"), namesIn("packedOne"));
+    for (const std::string& name : namesIn("packedOne")) {
+        EXPECT_EQ(readFile("packedMany/" + name), readFile("packedOne/" + name));
+    }
 }
 
 // What a terminal shows for text written to it: a carriage return goes back

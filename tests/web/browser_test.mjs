@@ -1,20 +1,20 @@
-// Browser tests of the web page: headless Chromium, driven over the DevTools
-// protocol, replays the steps qel_web_expectations ran on the core natively
-// (real files dropped through the protocol's drag events, the file picker,
-// clicks on the menu) and checks after every step the title, the menu state,
-// the status line, the console, every canvas pixel and each downloaded file
-// against the desktop's outcome. Pictures shown are also compared with
+// Browser tests of the web page: headless Chromium, driven through
+// puppeteer-core, replays the steps qel_web_expectations ran on the core
+// natively (real files dropped through the DevTools drag events, the file
+// picker, clicks on the menu) and checks after every step the title, the menu
+// state, the status line, the console, every canvas pixel and each downloaded
+// file against the desktop's outcome. Pictures shown are also compared with
 // `qel render` of the same file. Prints the page's transferred sizes and the
-// time to its first drawn canvas.
+// time to its first drawn canvas. Runs on Node 18 and later.
 //
-//   node --experimental-websocket browser_test.mjs --site DIR --expect FILE.json
-//        --qel QEL --work DIR [--chromium PATH] [--screenshot FILE.png]
+//   node browser_test.mjs --site DIR --expect FILE.json --qel QEL --work DIR
+//        [--chromium PATH] [--screenshot FILE.png]
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import http from 'node:http';
 import path from 'node:path';
 import zlib from 'node:zlib';
-import { Cdp, Page, launchChromium } from './cdp.mjs';
+import puppeteer from 'puppeteer-core';
 
 const options = { chromium: '/usr/lib/chromium/chromium' };
 for (let i = 2; i < process.argv.length; i += 2) options[process.argv[i].replace(/^--/, '')] = process.argv[i + 1];
@@ -37,6 +37,7 @@ function check(ok, what) {
 const same = (actual, expected, what) =>
   check(JSON.stringify(actual) === JSON.stringify(expected),
     `${what}: got ${JSON.stringify(actual)}, want ${JSON.stringify(expected)}`);
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
 // The site at /<run name>/, with that run's backdrop as bg/bg.bmp (none for
 // a run without one), compressed as a static host would send it.
@@ -63,46 +64,48 @@ const server = http.createServer((request, response) => {
 await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
 const base = `http://127.0.0.1:${server.address().port}`;
 
-const browser = await launchChromium(options.chromium, path.join(work, 'profile'));
-const cdp = await Cdp.connect(browser.url);
-const page = await Page.open(cdp);
+const browser = await puppeteer.launch({
+  executablePath: options.chromium, headless: true, args: ['--no-sandbox', '--disable-gpu'],
+  userDataDir: path.join(work, 'profile'), defaultViewport: { width: 640, height: 400, deviceScaleFactor: 1 },
+});
+const versions = `Node ${process.version}, ${await browser.version()}`;
+const page = (await browser.pages())[0] ?? await browser.newPage();
+// Raw DevTools commands: drag events with real files, download events.
+const session = await page.createCDPSession();
+const browserSession = await browser.target().createCDPSession();
 const consoleErrors = [];
-page.on('Runtime.consoleAPICalled', (e) => { if (e.type === 'error') consoleErrors.push(e.args.map((a) => a.value).join(' ')); });
-page.on('Runtime.exceptionThrown', (e) => failures.push(`exception in the page: ${e.exceptionDetails.exception?.description}`));
+// Only the page's own console calls, which carry arguments; not the
+// browser's log entries, such as the 404 of a run without a backdrop.
+page.on('console', (m) => { if (m.type() === 'error' && m.args().length > 0) consoleErrors.push(m.text()); });
+page.on('pageerror', (e) => failures.push(`exception in the page: ${e.stack ?? e}`));
 let navigations = 0;
-page.on('Page.frameNavigated', () => navigations++);
-await page.send('Runtime.enable');
-await page.send('Page.enable');
-await page.send('Network.enable');
-await page.send('Network.setCacheDisabled', { cacheDisabled: true });
-await page.send('Emulation.setDeviceMetricsOverride', { width: 640, height: 400, deviceScaleFactor: 1, mobile: false });
+page.on('framenavigated', () => navigations++);
+await page.setCacheEnabled(false);
 
-// Resolves once the page has drawn its first frame.
+const firstFrameDrawn = () => performance.getEntriesByName('qel-first-frame').length > 0;
 async function load(url) {
-  const loaded = page.waitFor('Page.loadEventFired');
-  await page.send('Page.navigate', { url });
-  await loaded;
-  await page.until("performance.getEntriesByName('qel-first-frame').length > 0");
+  await page.goto(url, { waitUntil: 'load' });
+  await page.waitForFunction(firstFrameDrawn);
 }
 
 // ---- Transferred sizes and time to the first frame, over five loads.
 const transferred = new Map();
 const urls = new Map();
-page.on('Network.responseReceived', (e) => urls.set(e.requestId, e.response.url));
-page.on('Network.loadingFinished', (e) => {
+await session.send('Network.enable');
+session.on('Network.responseReceived', (e) => urls.set(e.requestId, e.response.url));
+session.on('Network.loadingFinished', (e) => {
   const url = urls.get(e.requestId);
-  const name = url && new URL(url).pathname.split('/').pop();
-  if (url) transferred.set(name || 'index.html', e.encodedDataLength);
+  if (url) transferred.set(new URL(url).pathname.split('/').pop() || 'index.html', e.encodedDataLength);
 });
 const firstFrames = [];
 for (let i = 0; i < 5; i++) {
   await load(`${base}/demo/`);
-  firstFrames.push(await page.evaluate("performance.getEntriesByName('qel-first-frame')[0].startTime"));
+  firstFrames.push(await page.evaluate(() => performance.getEntriesByName('qel-first-frame')[0].startTime));
 }
 firstFrames.sort((a, b) => a - b);
 
 // ---- The page's state, as the checks need it.
-const state = () => page.evaluate(`(() => {
+const state = () => page.evaluate(() => {
   const canvas = document.getElementById('canvas');
   let rgb = null;
   if (canvas.width > 0) {
@@ -115,30 +118,13 @@ const state = () => page.evaluate(`(() => {
   return { title: document.title, status: document.getElementById('status').textContent,
     extract: button('extract'), exit: button('exit'), picker: button('open'), rgb, href: location.href,
     size: [canvas.width, canvas.height] };
-})()`);
-
-const centreOf = (selector) => page.evaluate(`(() => {
-  const r = document.querySelector(${JSON.stringify(selector)}).getBoundingClientRect();
-  return { x: r.left + r.width / 2, y: r.top + r.height / 2 };
-})()`);
+});
 
 async function dropFiles(files) {
-  const { x, y } = await centreOf('canvas');
+  const box = await (await page.$('canvas')).boundingBox();
+  const [x, y] = [box.x + box.width / 2, box.y + box.height / 2];
   const data = { items: [], files, dragOperationsMask: 1 };
-  for (const type of ['dragEnter', 'dragOver', 'drop']) await page.send('Input.dispatchDragEvent', { type, x, y, data });
-}
-
-async function pickFile(files) {
-  const { root } = await page.send('DOM.getDocument');
-  const { nodeId } = await page.send('DOM.querySelector', { nodeId: root.nodeId, selector: '#open' });
-  await page.send('DOM.setFileInputFiles', { nodeId, files });
-}
-
-async function click(selector) {
-  const { x, y } = await centreOf(selector);
-  for (const type of ['mousePressed', 'mouseReleased']) {
-    await page.send('Input.dispatchMouseEvent', { type, x, y, button: 'left', clickCount: 1 });
-  }
+  for (const type of ['dragEnter', 'dragOver', 'drop']) await session.send('Input.dispatchDragEvent', { type, x, y, data });
 }
 
 // The canvas `qel render` draws for a file, as top-down RGB in base64.
@@ -146,18 +132,29 @@ function qelRender(file, backdrop) {
   const out = path.join(work, 'render.bmp');
   execFileSync(options.qel, ['render', ...(backdrop ? ['-b', backdrop] : []), '-o', out, file]);
   const bmp = fs.readFileSync(out);
-  const width = bmp.readInt32LE(18);
-  const height = bmp.readInt32LE(22);
+  const [width, height, offset] = [bmp.readInt32LE(18), bmp.readInt32LE(22), bmp.readUInt32LE(10)];
   const rgb = Buffer.alloc(width * height * 3);
   for (let y = 0; y < height; y++) {
     for (let x = 0; x < width; x++) {
-      const src = bmp.readUInt32LE(10) + ((height - 1 - y) * width + x) * 3;
-      rgb[(y * width + x) * 3] = bmp[src + 2];
-      rgb[(y * width + x) * 3 + 1] = bmp[src + 1];
-      rgb[(y * width + x) * 3 + 2] = bmp[src];
+      const src = offset + ((height - 1 - y) * width + x) * 3;
+      rgb.set([bmp[src + 2], bmp[src + 1], bmp[src]], (y * width + x) * 3);
     }
   }
   return rgb.toString('base64');
+}
+
+// The first event named method on the session whose params satisfy accept.
+function nextEvent(on, method, accept = () => true) {
+  return new Promise((resolve, reject) => {
+    const timer = setTimeout(() => { on.off(method, listener); reject(new Error(`no ${method} within 10 s`)); }, 10000);
+    const listener = (params) => {
+      if (!accept(params)) return;
+      clearTimeout(timer);
+      on.off(method, listener);
+      resolve(params);
+    };
+    on.on(method, listener);
+  });
 }
 
 let downloads = 0;
@@ -165,15 +162,14 @@ let lastExtract = 0;
 async function extract(step, what) {
   // Chromium drops a download that follows a run of others too closely
   // (about ten within a second); a user never clicks that fast.
-  const pause = lastExtract + 250 - Date.now();
-  if (pause > 0) await new Promise((resolve) => setTimeout(resolve, pause));
+  await sleep(lastExtract + 250 - Date.now());
   lastExtract = Date.now();
   const dir = path.join(work, `download-${++downloads}`);
-  await cdp.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: dir, eventsEnabled: true });
-  const begun = cdp.waitFor('Browser.downloadWillBegin');
+  await browserSession.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: dir, eventsEnabled: true });
+  const begun = nextEvent(browserSession, 'Browser.downloadWillBegin');
   // A small download may be complete before its start has been read here.
-  const ended = cdp.waitFor('Browser.downloadProgress', (e) => e.state !== 'inProgress');
-  await click('#extract');
+  const ended = nextEvent(browserSession, 'Browser.downloadProgress', (e) => e.state !== 'inProgress');
+  await page.click('#extract');
   const { guid, suggestedFilename } = await begun;
   const { guid: endedGuid, state: endState } = await ended;
   same([endedGuid, endState], [guid, 'completed'], `${what}: download`);
@@ -202,17 +198,16 @@ async function replay(run) {
     if (step.afterExit) {
       // The drop goes nowhere: the page stays, unchanged.
       await dropFiles(step.files);
-      const after = await state();
-      same(after, before, `${what}: the page after the viewer ended`);
+      same(await state(), before, `${what}: the page after the viewer ended`);
       same(navigations, navigationsBefore, `${what}: navigations`);
       continue;
     }
     if (step.do === 'drop' || step.do === 'pick') {
-      await (step.do === 'drop' ? dropFiles(step.files) : pickFile(step.files));
+      await (step.do === 'drop' ? dropFiles(step.files) : (await page.$('#open')).uploadFile(...step.files));
       drops++;
-      await page.until(`document.documentElement.dataset.dropsHandled === '${drops}'`);
+      await page.waitForFunction((n) => document.documentElement.dataset.dropsHandled === String(n), {}, drops);
     } else if (step.do === 'exit') {
-      await click('#exit');
+      await page.click('#exit');
     }
     const now = await state();
     if (step.accepted) status = step.diag.join('\n');
@@ -236,8 +231,7 @@ async function replay(run) {
     }
     if (!step.accepted && step.do !== 'start' && step.do !== 'exit') same(now, before, `${what}: a refused drop changes nothing`);
     if (options.screenshot && !screenshotTaken && run.backdrop && step.success) {
-      const { data } = await page.send('Page.captureScreenshot', { format: 'png' });
-      fs.writeFileSync(options.screenshot, Buffer.from(data, 'base64'));
+      await page.screenshot({ path: options.screenshot, type: 'png' });
       screenshotTaken = true;
     }
     before = now;
@@ -251,16 +245,16 @@ async function checkScaling() {
   await load(`${base}/demo/`);
   let previous = 0;
   for (const [width, height] of [[320, 240], [640, 400], [1280, 900]]) {
-    await page.send('Emulation.setDeviceMetricsOverride', { width, height, deviceScaleFactor: 1, mobile: false });
-    await page.until(`innerWidth === ${width} && innerHeight === ${height}`);
+    await page.setViewport({ width, height, deviceScaleFactor: 1 });
+    await page.waitForFunction((w, h) => innerWidth === w && innerHeight === h, {}, width, height);
     // The page handles the resize event before the next frame.
-    await page.evaluate('new Promise((resolve) => requestAnimationFrame(() => requestAnimationFrame(resolve)))');
-    const shown = await page.evaluate(`(() => {
+    await page.evaluate(() => new Promise((resolve) => requestAnimationFrame(() => requestAnimationFrame(resolve))));
+    const shown = await page.evaluate(() => {
       const c = document.getElementById('canvas');
       const r = c.getBoundingClientRect();
       const fits = document.documentElement.scrollWidth <= innerWidth && document.documentElement.scrollHeight <= innerHeight;
       return { factor: r.width / 144, whole: r.width / 144 === r.height / 76, fits, rendering: getComputedStyle(c).imageRendering };
-    })()`);
+    });
     const what = `canvas in a ${width}x${height} window (${JSON.stringify(shown)})`;
     check(Number.isInteger(shown.factor) && shown.whole && shown.rendering === 'pixelated', `${what}: not whole pixels`);
     check(shown.fits, `${what}: does not fit`);
@@ -275,8 +269,7 @@ try {
 } catch (error) {
   failures.push(`stopped at ${current}: ${error.stack ?? error}`);
 } finally {
-  cdp.close();
-  browser.process.kill();
+  await browser.close();
   server.close();
 }
 
@@ -284,5 +277,5 @@ const sizes = ['index.html', 'app.js', 'qelviewer.js', 'qelviewer.wasm'].map((f)
 console.log(`transferred (gzip, headers included): ${sizes.join(', ')} bytes`);
 console.log(`first canvas drawn after ${firstFrames.map((t) => t.toFixed(0)).join(', ')} ms (median ${firstFrames[2].toFixed(0)} ms)`);
 for (const failure of failures) console.log(`FAIL: ${failure}`);
-console.log(`${checks - failures.length} of ${checks} checks passed`);
+console.log(`${checks - failures.length} of ${checks} checks passed (${versions})`);
 process.exit(failures.length === 0 ? 0 : 1);

@@ -81,4 +81,25 @@ std::string programDirectory() {
     }
 }
 
+std::wstring quotedCommandLine(const std::vector<std::wstring>& words) {
+    std::wstring line;
+    for (const std::wstring& word : words) {
+        if (!line.empty()) line += L' ';
+        line += L'"';
+        std::size_t backslashes = 0;
+        for (const wchar_t c : word) {
+            if (c == L'\\') {
+                ++backslashes;
+                continue;
+            }
+            line.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+            backslashes = 0;
+            line += c;
+        }
+        line.append(backslashes * 2, L'\\');
+        line += L'"';
+    }
+    return line;
+}
+
 }  // namespace qel::testing

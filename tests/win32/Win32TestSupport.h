@@ -28,4 +28,9 @@ std::string windowTitle(HWND window);
 // The directory of the running test program, with a trailing backslash.
 std::string programDirectory();
 
+// A command line that gives words back unchanged when a program splits it
+// (CommandLineToArgvW, the C runtime): each word quoted, backslashes doubled
+// only before a quote.
+std::wstring quotedCommandLine(const std::vector<std::wstring>& words);
+
 }  // namespace qel::testing

@@ -4,7 +4,10 @@
 # program is in that format and of its subsystem, SUBSYSTEM ("Windows GUI"
 # unless given; "Windows CUI" for a console program), so that no build turns
 # into the other kind of program or comes out for the other architecture.
-#   cmake -DOBJDUMP=... -DPROGRAM=... [-DFORMAT=... [-DSUBSYSTEM=...]] -P check_imports.cmake
+# With EXPORTS (a list of names), PROGRAM must be a DLL that exports exactly
+# those names, undecorated; its subsystem is not looked at.
+#   cmake -DOBJDUMP=... -DPROGRAM=... [-DFORMAT=... [-DSUBSYSTEM=...]] [-DEXPORTS=...]
+#         -P check_imports.cmake
 cmake_minimum_required(VERSION 3.25)
 execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE dump RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
@@ -18,6 +21,18 @@ if(DEFINED FORMAT)
   if(NOT format STREQUAL FORMAT)
     message(FATAL_ERROR "${PROGRAM} is ${format}, not ${FORMAT}")
   endif()
+endif()
+if(DEFINED EXPORTS)
+  # The name table's lines "[   N] Name" (the address table's read "[   N] +base").
+  string(REGEX MATCHALL "\n[ \t]+\\[ *[0-9]+\\] [A-Za-z_][^\r\n]*" names "${dump}")
+  list(TRANSFORM names REPLACE "^\n[ \t]+\\[ *[0-9]+\\] " "")
+  list(SORT names)
+  set(wanted ${EXPORTS})
+  list(SORT wanted)
+  if(NOT dump MATCHES "\n[ \t]+DLL\r?\n" OR NOT names STREQUAL wanted)
+    message(FATAL_ERROR "${PROGRAM} is not a DLL exporting \"${wanted}\" but one exporting \"${names}\"")
+  endif()
+elseif(DEFINED FORMAT)
   if(NOT dump MATCHES "Subsystem[ \t]+[0-9a-fA-F]+[ \t]+\\(([^)\r\n]+)\\)")
     message(FATAL_ERROR "objdump names no subsystem for ${PROGRAM}")
   endif()

@@ -1,11 +1,17 @@
 // QelViewer.exe as a process: started, sent one way of ending, and expected
-// to end on its own with exit status 0.
+// to end on its own with exit status 0; started with a file on its command
+// line, and expected to open it.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <filesystem>
 #include <string>
+#include <vector>
 
+#include "files/FileIo.h"
+#include "packed/PackedFile.h"
+#include "tests/support/BmpFactory.h"
 #include "tests/support/TestFiles.h"
 #include "tests/win32/Win32TestSupport.h"
 
@@ -36,12 +42,16 @@ public:
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
 
-    bool start(const std::string& program, const std::string& workingDirectory) {
-        STARTUPINFOA startup{};
+    // Starts program (UTF-8 paths) with arguments on its wide command line.
+    bool start(const std::string& program, const std::string& workingDirectory,
+               const std::vector<std::string>& arguments = {}) {
+        STARTUPINFOW startup{};
         startup.cb = sizeof startup;
-        std::string commandLine = "\"" + program + "\"";
-        return CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                              workingDirectory.c_str(), &startup, &info_) != FALSE;
+        std::vector<std::wstring> words{qel::utf8ToWide(program)};
+        for (const std::string& argument : arguments) words.push_back(qel::utf8ToWide(argument));
+        std::wstring commandLine = qel::testing::quotedCommandLine(words);
+        return CreateProcessW(words[0].c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                              qel::utf8ToWide(workingDirectory).c_str(), &startup, &info_) != FALSE;
     }
 
     // The viewer's window in this process, once it exists; null on timeout.
@@ -98,5 +108,24 @@ INSTANTIATE_TEST_SUITE_P(Endings, ViewerProcessTest,
                                            Ending{"Exit", WM_COMMAND, MAKEWPARAM(8, 0)},
                                            Ending{"Close", WM_CLOSE, 0}),
                          [](const ::testing::TestParamInfo<Ending>& info) { return std::string(info.param.name); });
+
+// "QelViewer.exe FILE OTHER" as the open verb starts it: FILE's name reaches
+// the window whole, spaced or outside the ANSI code page.
+TEST(ViewerCommandLine, OpensTheFirstFileSpacedOrNamedOutsideTheCodePage) {
+    qel::testing::ScopedWorkDir work;
+    std::filesystem::create_directory(work.path() / "My Sprites");
+    const qel::testing::Bytes bmp = qel::testing::makeBmp24(24, 24, qel::testing::sampleSpriteColour);
+    for (const std::string base : {"star sprite", "\xE6\x98\x9F"}) {  // U+661F
+        const std::string file = work.file("My Sprites/" + base + ".qel");
+        qel::testing::writeFile(file, qel::packBytes(bmp.data(), bmp.size(), 9));
+        Process viewer;
+        ASSERT_TRUE(viewer.start(qel::testing::programDirectory() + QEL_VIEWER_EXE_NAME, work.path().string(),
+                                 {file, "other.qel"}));
+        HWND window = viewer.waitForWindow();
+        std::string title;
+        for (int i = 0; i < 600 && (title = qel::testing::windowTitle(window)) != base; ++i) Sleep(50);
+        EXPECT_EQ(title, base);  // the process is ended when viewer goes
+    }
+}
 
 }  // namespace

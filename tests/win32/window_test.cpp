@@ -10,8 +10,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <iostream>
 #include <optional>
+#include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "files/FileIo.h"
@@ -239,6 +242,47 @@ TEST_F(ViewerWindowTest, EscapeExitAndClosingEachQuitWithZero) {
     pumpMessages();
     EXPECT_FALSE(IsWindow(window_));
     EXPECT_EQ(takeQuit(), std::optional<int>(0));
+}
+
+// "QelViewer.exe FILE OTHER", split from the program's wide command line,
+// ends exactly as a drop of FILE on a fresh window (title, Extract state,
+// diagnostics, pixels) for every kind of outcome; and not before the message
+// loop runs.
+TEST_F(ViewerWindowTest, AFileOnTheCommandLineIsOpenedAsADropOfIt) {
+    writePacked("star.qel", makeBmp24(24, 24, lopsidedColour));
+    qel::testing::writeFile(work_.file("junk.qel"), Bytes(64, 0x5A));
+    qel::testing::writeFile(work_.file("picture.bmp"), makeBmp24(24, 24, lopsidedColour));
+    for (const std::string name : {"junk.qel", "missing.qel", "picture.bmp", "star.qel"}) {
+        std::tuple<std::string, UINT, std::string, std::vector<COLORREF>> seen[2];
+        for (const bool dropped : {false, true}) {
+            DestroyWindow(window_);
+            window_ = qel::win32::createViewerWindow(thisModule());
+            ShowWindow(window_, SW_SHOWNOACTIVATE);
+            std::ostringstream errors;
+            std::streambuf* const stderrBuffer = std::cerr.rdbuf(errors.rdbuf());
+            if (dropped) {
+                pumpMessages();
+                drop({work_.file(name)});
+            } else {
+                const std::wstring line = qel::testing::quotedCommandLine(
+                    {L"C:\\Program Files\\QelViewer\\QelViewer.exe", qel::utf8ToWide(work_.file(name)), L"other.qel"});
+                qel::win32::openFromCommandLine(window_, qel::win32::commandLineArguments(line.c_str()));
+                EXPECT_EQ(windowTitle(window_), "QelViewer");
+                pumpMessages();
+            }
+            std::cerr.rdbuf(stderrBuffer);
+            seen[dropped] = {windowTitle(window_), menuState(qel::kExtractCommand), errors.str(), {}};
+            HDC dc = GetDC(window_);
+            for (int i = 0; i < qel::kCanvasWidth * qel::kCanvasHeight; ++i) {
+                std::get<3>(seen[dropped]).push_back(GetPixel(dc, i % qel::kCanvasWidth, i / qel::kCanvasWidth));
+            }
+            ReleaseDC(window_, dc);
+        }
+        EXPECT_TRUE(seen[0] == seen[1]) << name << ": " << std::get<0>(seen[0]) << ", " << std::get<2>(seen[0]);
+        takeQuit();
+    }
+    EXPECT_EQ(windowTitle(window_), "star");  // the outcomes differed, so equality means something
+    EXPECT_TRUE(extractEnabled());
 }
 
 TEST(ViewerWindowClass, IsRegisteredWithTheMenuIconCursorAndBackground) {

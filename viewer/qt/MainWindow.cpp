@@ -19,7 +19,8 @@
 #include <QUrl>
 #include <QWidget>
 #include <cmath>
-#include <cstring>
+#include <optional>
+#include <vector>
 
 #include "viewer/Scene.h"
 
@@ -39,9 +40,10 @@ QImage canvasImage(const Raster& canvas) {
 }  // namespace
 
 const char* fileArgument(int argc, char** argv) {
-    int first = 1;
-    if (first < argc && std::strcmp(argv[first], "--") == 0) ++first;
-    return first < argc ? argv[first] : nullptr;
+    if (argc < 2) return nullptr;
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    const std::optional<std::size_t> at = fileArgumentIndex(arguments);
+    return at ? argv[*at + 1] : nullptr;
 }
 
 // Draws the composed canvas 1:1 in logical pixels. On a scaled screen each

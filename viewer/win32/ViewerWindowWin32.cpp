@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "files/FileIo.h"
@@ -28,6 +30,8 @@ namespace {
 // conversion happens here and in the file layer, nowhere else.
 constexpr const wchar_t* kWideClassName = L"QelView";
 constexpr const wchar_t* kWideTitle = L"QelViewer";
+// Posted by openFromCommandLine: open the pending file now.
+constexpr UINT kOpenPendingMessage = WM_APP + 1;
 
 class Win32Window final : public ViewerWindow {
 public:
@@ -62,6 +66,7 @@ struct ViewerFrame {
 
     Win32Window window;
     Viewer viewer;
+    std::string pendingFile;  // from the command line, until the loop opens it
 };
 
 ViewerFrame* frameOf(HWND window) {
@@ -117,6 +122,26 @@ HWND createViewerWindow(HINSTANCE instance) {
                            instance, nullptr);
 }
 
+std::vector<std::string> commandLineArguments(const wchar_t* commandLine) {
+    std::vector<std::string> arguments;
+    // An empty line would make CommandLineToArgvW name this program instead.
+    if (!commandLine || !*commandLine) return arguments;
+    int count = 0;
+    LPWSTR* split = CommandLineToArgvW(commandLine, &count);
+    if (!split) return arguments;
+    for (int i = 1; i < count; ++i) arguments.push_back(wideToUtf8(split[i]));
+    LocalFree(split);
+    return arguments;
+}
+
+void openFromCommandLine(HWND window, const std::vector<std::string>& arguments) {
+    ViewerFrame* frame = frameOf(window);
+    const std::optional<std::size_t> at = fileArgumentIndex(arguments);
+    if (!frame || !at) return;
+    frame->pendingFile = arguments[*at];
+    PostMessageW(window, kOpenPendingMessage, 0, 0);
+}
+
 int runMessageLoop() {
     MSG message{};
     for (;;) {
@@ -167,6 +192,9 @@ LRESULT CALLBACK viewerWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
         return 0;
     case WM_DROPFILES:
         dropFiles(reinterpret_cast<HDROP>(wParam), viewer);
+        return 0;
+    case kOpenPendingMessage:
+        if (!frame->pendingFile.empty()) viewer.onDropFiles(std::exchange(frame->pendingFile, std::string()));
         return 0;
     default:
         return DefWindowProcW(window, message, wParam, lParam);

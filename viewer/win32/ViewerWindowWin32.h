@@ -13,6 +13,9 @@
 
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 #include "imaging/Raster.h"
 
 namespace qel::win32 {
@@ -35,6 +38,17 @@ HWND createViewerWindow(HINSTANCE instance);
 
 // Runs the message loop until WM_QUIT; returns the quit message's wParam.
 int runMessageLoop();
+
+// The arguments of a command line after the program's name, split as every
+// Windows program splits its own (CommandLineToArgvW: quotes, backslashes)
+// and turned into UTF-8, so that spaced paths and names outside the ANSI
+// code page come through whole.
+std::vector<std::string> commandLineArguments(const wchar_t* commandLine);
+
+// Opens the file a command line names (see qel::fileArgumentIndex) as a drop
+// of it would, once the message loop runs: after the window has shown and
+// painted, as when a user drops a file. Nothing happens without one.
+void openFromCommandLine(HWND window, const std::vector<std::string>& arguments);
 
 LRESULT CALLBACK viewerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
