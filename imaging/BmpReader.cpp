@@ -26,28 +26,51 @@ constexpr std::size_t kPaletteBytes = 256 * 4;
 // 5-bit channel widened to 8 bits so that 0x1F becomes 0xFF.
 std::uint8_t widen5(unsigned c) { return static_cast<std::uint8_t>((c << 3) | (c >> 2)); }
 
+// Bytes per pixel of the bit counts that are converted; 0 for the others,
+// which load black.
+unsigned bytesPerPixel(std::uint16_t bitCount) {
+    switch (bitCount) {
+    case 24: return 3;
+    case 16: return 2;
+    case 8: return 1;
+    default: return 0;
+    }
+}
+
 }  // namespace
 
-bool Raster::loadFromMemory(const std::uint8_t* bytes, std::size_t size) {
-    if (!bytes || size < kBmpHeaderSize) return false;
-    if (readLe16(bytes + kOffType) != 0x4D42) return false;  // "BM"
+BmpInfo checkBmp(const std::uint8_t* bytes, std::size_t size) {
+    BmpInfo info;
+    if (!bytes || size < Raster::kBmpHeaderSize) return info;
+    if (readLe16(bytes + kOffType) != 0x4D42) return info;  // "BM"
 
     const std::int32_t width = readLe32Signed(bytes + kOffWidth);
     const std::int32_t height = readLe32Signed(bytes + kOffHeight);
-    if (width <= 0 || height <= 0) return false;
+    if (width <= 0 || height <= 0) return info;
     const std::uint64_t pixelCount = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
-    if (pixelCount > kMaxPixels) return false;
+    if (pixelCount > Raster::kMaxPixels) return info;
 
     const std::uint16_t bitCount = readLe16(bytes + kOffBitCount);
-    unsigned bytesPerPixel = 0;  // 0: a bit count that is not converted
-    if (bitCount == 24) bytesPerPixel = 3;
-    if (bitCount == 16) bytesPerPixel = 2;
-    if (bitCount == 8) bytesPerPixel = 1;
+    const std::uint32_t dataOffset = readLe32(bytes + kOffPixelData);
+    const std::uint64_t dataSize = pixelCount * bytesPerPixel(bitCount);
+    if (dataSize != 0 && std::uint64_t{dataOffset} + dataSize > size) return info;
+    if (bitCount == 8 && kOffPalette + kPaletteBytes > size) return info;
 
-    const std::uint64_t dataOffset = readLe32(bytes + kOffPixelData);
-    const std::uint64_t dataSize = pixelCount * bytesPerPixel;
-    if (bytesPerPixel != 0 && dataOffset + dataSize > size) return false;
-    if (bitCount == 8 && kOffPalette + kPaletteBytes > size) return false;
+    info.accepted = true;
+    info.width = width;
+    info.height = height;
+    info.bitCount = bitCount;
+    info.dataOffset = dataOffset;
+    return info;
+}
+
+bool Raster::loadFromMemory(const std::uint8_t* bytes, std::size_t size) {
+    const BmpInfo info = checkBmp(bytes, size);
+    if (!info.accepted) return false;
+    const std::int32_t width = info.width;
+    const std::int32_t height = info.height;
+    const std::uint16_t bitCount = info.bitCount;
+    const std::uint64_t pixelCount = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
 
     const std::size_t outBytes = static_cast<std::size_t>(pixelCount) * 3;
     std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[outBytes]());
@@ -61,7 +84,7 @@ bool Raster::loadFromMemory(const std::uint8_t* bytes, std::size_t size) {
     width_ = width;
     height_ = height;
 
-    const std::uint8_t* src = bytes + dataOffset;
+    const std::uint8_t* src = bytes + info.dataOffset;
     std::uint8_t* dst = buffer.get();
     const auto count = static_cast<std::size_t>(pixelCount);
     switch (bitCount) {
@@ -89,7 +112,7 @@ bool Raster::loadFromMemory(const std::uint8_t* bytes, std::size_t size) {
     default:
         break;  // other bit counts stay black and keep their bit count
     }
-    if (bytesPerPixel != 0) writeLe16(header_.data() + biBitCount, 24);
+    if (bytesPerPixel(bitCount) != 0) writeLe16(header_.data() + biBitCount, 24);
     pixels_ = std::move(buffer);
     return true;
 }

@@ -55,6 +55,21 @@ namespace qel {
 constexpr std::uint32_t kWhite = 0xFFFFFF;
 constexpr std::uint32_t kTransparentKey = 0xFF00FF;
 
+// What the reader makes of a BMP file image without converting it: whether
+// it accepts it and, when it does, the picture's size and declared bit count.
+struct BmpInfo {
+    bool accepted = false;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::uint16_t bitCount = 0;  // as declared (byte 28), before any conversion
+    std::uint32_t dataOffset = 0;  // bfOffBits
+};
+
+// The reader's verdict on a BMP file image, by the very rules loadFromMemory
+// applies (it calls this first), without allocating or touching any pixel:
+// for callers that need the verdict and the size, not the picture.
+BmpInfo checkBmp(const std::uint8_t* bytes, std::size_t size);
+
 class Raster {
 public:
     static constexpr std::size_t kInfoHeaderSize = 40;

@@ -89,29 +89,33 @@ int inflateChunks(z_stream& stream, ByteSource& source, Buffers& buffers, bool& 
 
 // What follows the inflating, for both ways of decoding: the diagnostics,
 // the payload and the picture. endStream ends the zlib stream and returns
-// inflateEnd's code; null when the state lives on.
+// inflateEnd's code; null when the state lives on. Without a sprite the
+// reader only gives its verdict: no pixels are made.
 template <typename EndStream>
-DecodeResult finishDecode(int inflateCode, bool readFailed, const Buffers& buffers, std::size_t produced,
-                          Raster& sprite, std::ostream& diag, EndStream endStream) {
-    DecodeResult result;
-    if (readFailed) {
-        result.outcome = DecodeOutcome::openFailure;
-        return result;
-    }
+void finishDecode(int inflateCode, bool readFailed, const Buffers& buffers, std::size_t produced, Raster* sprite,
+                  std::ostream& diag, EndStream endStream, DecodeResult& result) {
+    // The payload keeps its room for the next file.
+    result.outcome = DecodeOutcome::openFailure;
+    result.zlibCode = 0;
+    result.hasPayload = false;
+    result.payload.clear();
+    if (readFailed) return;
     if (inflateCode < 0) {
         result.outcome = DecodeOutcome::inflateFailure;
         result.zlibCode = inflateCode;
         writeDiagnostic(diag, "INFLATE ERROR\n", inflateCode);
-        return result;
+        return;
     }
 
     // A positive code other than Z_STREAM_END (a preset dictionary request)
     // hands on what came out, possibly nothing; the reader judges it.
     result.hasPayload = true;
     result.payload.assign(buffers.output, buffers.output + produced);
-    if (!sprite.loadFromMemory(result.payload.data(), result.payload.size())) {
+    const bool accepted = sprite ? sprite->loadFromMemory(result.payload.data(), result.payload.size())
+                                 : checkBmp(result.payload.data(), result.payload.size()).accepted;
+    if (!accepted) {
         result.outcome = DecodeOutcome::notAPicture;
-        return result;
+        return;
     }
 
     const int endCode = endStream();
@@ -119,10 +123,9 @@ DecodeResult finishDecode(int inflateCode, bool readFailed, const Buffers& buffe
         result.outcome = DecodeOutcome::endFailure;
         result.zlibCode = endCode;
         writeDiagnostic(diag, "INFLATE END ERROR\n", endCode);
-        return result;
+        return;
     }
     result.outcome = DecodeOutcome::success;
-    return result;
 }
 
 DecodeResult initFailure(int code, std::ostream& diag) {
@@ -142,7 +145,9 @@ DecodeResult decodePackedSource(ByteSource& source, Raster& sprite, std::ostream
     bool readFailed = false;
     const int code = inflateChunks(stream.get(), source, buffers, readFailed);
     const std::size_t produced = sizeof buffers.output - stream.get().avail_out;
-    return finishDecode(code, readFailed, buffers, produced, sprite, diag, [&stream] { return stream.end(); });
+    DecodeResult result;
+    finishDecode(code, readFailed, buffers, produced, &sprite, diag, [&stream] { return stream.end(); }, result);
+    return result;
 }
 
 DecodeResult decodePackedBytes(const std::uint8_t* data, std::size_t size, Raster& sprite, std::ostream& diag) {
@@ -169,15 +174,31 @@ PackedDecoder::~PackedDecoder() {
 }
 
 DecodeResult PackedDecoder::decode(ByteSource& source, Raster& sprite, std::ostream& diag) {
+    return decode(source, &sprite, diag);
+}
+
+DecodeResult PackedDecoder::decode(ByteSource& source, Raster* sprite, std::ostream& diag) {
+    DecodeResult result;
+    decode(source, sprite, diag, result);
+    return result;
+}
+
+void PackedDecoder::decode(ByteSource& source, Raster* sprite, std::ostream& diag, DecodeResult& result) {
     if (!state_) {
         state_.reset(new (std::nothrow) State);
-        if (!state_) return initFailure(Z_MEM_ERROR, diag);
+        if (!state_) {
+            result = initFailure(Z_MEM_ERROR, diag);
+            return;
+        }
     }
     z_stream& stream = state_->stream;
     if (!state_->initialised) {
         std::memset(&stream, 0, sizeof stream);  // default allocator
         const int code = inflateInit(&stream);
-        if (code != Z_OK) return initFailure(code, diag);
+        if (code != Z_OK) {
+            result = initFailure(code, diag);
+            return;
+        }
         state_->initialised = true;
     } else {
         // Back to the state inflateInit leaves, the memory kept.
@@ -185,19 +206,33 @@ DecodeResult PackedDecoder::decode(ByteSource& source, Raster& sprite, std::ostr
         if (code != Z_OK) {
             inflateEnd(&stream);
             state_->initialised = false;
-            return initFailure(code, diag);
+            result = initFailure(code, diag);
+            return;
         }
     }
     bool readFailed = false;
     const int code = inflateChunks(stream, source, state_->buffers, readFailed);
     const std::size_t produced = sizeof state_->buffers.output - stream.avail_out;
-    return finishDecode(code, readFailed, state_->buffers, produced, sprite, diag, [] { return Z_OK; });
+    finishDecode(code, readFailed, state_->buffers, produced, sprite, diag, [] { return Z_OK; }, result);
 }
 
 DecodeResult PackedDecoder::decodeFile(const std::string& path, Raster& sprite, std::ostream& diag) {
+    return decodeFile(path, &sprite, diag);
+}
+
+DecodeResult PackedDecoder::decodeFile(const std::string& path, Raster* sprite, std::ostream& diag) {
+    DecodeResult result;
+    decodeFile(path, sprite, diag, result);
+    return result;
+}
+
+void PackedDecoder::decodeFile(const std::string& path, Raster* sprite, std::ostream& diag, DecodeResult& result) {
     InputFile file;
-    if (!file.open(path)) return DecodeResult{};  // openFailure
-    return decode(file, sprite, diag);
+    if (!file.open(path)) {
+        result = DecodeResult{};  // openFailure
+        return;
+    }
+    decode(file, sprite, diag, result);
 }
 
 struct PackedStreamDecoder::State {
@@ -257,8 +292,10 @@ DecodeResult PackedStreamDecoder::finish(Raster& sprite, std::ostream& diag) {
         state_->settled = true;
     }
     const std::size_t produced = sizeof state_->buffers.output - stream.avail_out;
-    return finishDecode(state_->code, false, state_->buffers, produced, sprite, diag,
-                        [this] { return state_->stream.end(); });
+    DecodeResult result;
+    finishDecode(state_->code, false, state_->buffers, produced, &sprite, diag,
+                 [this] { return state_->stream.end(); }, result);
+    return result;
 }
 
 std::string describeOutcome(const DecodeResult& result) {

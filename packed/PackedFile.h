@@ -87,6 +87,16 @@ public:
 
     DecodeResult decode(ByteSource& source, Raster& sprite, std::ostream& diag);
     DecodeResult decodeFile(const std::string& path, Raster& sprite, std::ostream& diag);
+    // A null sprite: the same outcome, code and payload, but the reader only
+    // checks the payload (checkBmp) and makes no pixels, for callers that
+    // want the payload or the verdict alone. (A load can still fail for want
+    // of memory where the check cannot; that is the one difference.)
+    DecodeResult decode(ByteSource& source, Raster* sprite, std::ostream& diag);
+    DecodeResult decodeFile(const std::string& path, Raster* sprite, std::ostream& diag);
+    // As above, into result, whose payload keeps its room from one file to
+    // the next: a worker that keeps one result allocates nothing per file.
+    void decode(ByteSource& source, Raster* sprite, std::ostream& diag, DecodeResult& result);
+    void decodeFile(const std::string& path, Raster* sprite, std::ostream& diag, DecodeResult& result);
 
 private:
     struct State;

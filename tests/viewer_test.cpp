@@ -94,6 +94,7 @@ TEST_F(ViewerFlow, OnlyFilesWhoseExtensionStartsWithQelAreTaken) {
 TEST(DroppedPath, SplitsDriveDirectoriesAndExtension) {
     const auto split = [](const std::string& p) {
         const DroppedName n = splitDroppedPath(p);
+        EXPECT_EQ(droppedExtension(p), n.extension) << p;
         return n.baseName + "|" + n.extension;
     };
     EXPECT_EQ(split("C:\\icons\\star.qel"), "star|.qel");
@@ -104,6 +105,9 @@ TEST(DroppedPath, SplitsDriveDirectoriesAndExtension) {
     EXPECT_EQ(split(".qel"), "|.qel");
     EXPECT_EQ(split("trailing/"), "|");
     EXPECT_EQ(split(""), "|");
+    EXPECT_EQ(split("C:"), "|");
+    EXPECT_EQ(split("/:a.b"), "a|.b");  // a drive's colon even after a separator
+    EXPECT_EQ(split("a.b/c.d.e"), "c.d|.e");
     EXPECT_TRUE(isPackedExtension(".qel"));
     EXPECT_TRUE(isPackedExtension(".qelx"));
     EXPECT_FALSE(isPackedExtension(".qe"));

@@ -126,7 +126,9 @@ bool runBatch(const std::vector<std::string>& keys, unsigned jobs,
         }
     };
 
-    const std::vector<std::vector<std::size_t>> groups = groupByKey(keys);
+    // A serial run needs no groups: input order already keeps them in order.
+    const std::vector<std::vector<std::size_t>> groups =
+        jobs <= 1 ? std::vector<std::vector<std::size_t>>() : groupByKey(keys);
     const std::size_t workers = std::min<std::size_t>(jobs, groups.size());
     if (workers <= 1) {
         for (std::size_t i = 0; i < count; ++i) emitter.emit(workOnItem(i), i + 1);

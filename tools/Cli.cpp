@@ -4,6 +4,7 @@
 #include <cstring>
 #include <ostream>
 #include <thread>
+#include <utility>
 
 #include "tools/Commands.h"
 
@@ -278,9 +279,11 @@ int runCommand(const CommandSpec& spec, const std::vector<std::string>& args, st
 
     if (command == "extract" || command == "info" || command == "pack") {
         if (line.operands.empty()) return usage("missing file operand");
-        if (command == "extract") return extractFiles(line.operands, settings, out, err);
-        if (command == "info") return describeFiles(line.operands, settings, out, err);
-        return packFiles(line.operands, settings, out, err);
+        // The operands become the items' paths: moved, not copied, for
+        // thousands of names.
+        if (command == "extract") return extractFiles(std::move(line.operands), settings, out, err);
+        if (command == "info") return describeFiles(std::move(line.operands), settings, out, err);
+        return packFiles(std::move(line.operands), settings, out, err);
     }
     if (command == "render") {
         if (!line.has('o')) return usage("missing output file (-o OUT)");

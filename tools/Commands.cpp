@@ -10,8 +10,9 @@
 #include <mutex>
 #include <ostream>
 #include <streambuf>
+#include <string_view>
+#include <utility>
 
-#include "imaging/Bytes.h"
 #include "files/FileIo.h"
 #include "files/Listing.h"
 #include "imaging/Raster.h"
@@ -72,10 +73,11 @@ ItemReport writeResult(const std::string& path, const BatchSettings& settings, c
 
 // Each worker decodes on a zlib state of its own, reset between files: for
 // thousands of sprites, making and ending a state for each costs as much as
-// inflating them.
+// inflating them. Its result, payload room included, is kept as well.
 struct WorkerDecoder {
     PackedDecoder decoder;
     NullStream diag;
+    DecodeResult result;
 };
 
 // The decoders, lent to one worker at a time and kept for the next file.
@@ -95,9 +97,13 @@ public:
         }
         return std::make_unique<WorkerDecoder>();
     }
-    void giveBack(std::unique_ptr<WorkerDecoder> decoder) {
+    // Never throws: a decoder there is no room to keep is dropped.
+    void giveBack(std::unique_ptr<WorkerDecoder> decoder) noexcept {
         const std::lock_guard<std::mutex> lock(mutex_);
-        idle_.push_back(std::move(decoder));
+        try {
+            idle_.push_back(std::move(decoder));
+        } catch (...) {
+        }
     }
 
 private:
@@ -105,13 +111,27 @@ private:
     std::vector<std::unique_ptr<WorkerDecoder>> idle_;
 };
 
-DecodeResult decodeFile(const std::string& path, Raster& sprite) {
+DecoderPool& decoderPool() {
     static DecoderPool pool;
-    std::unique_ptr<WorkerDecoder> worker = pool.take();
-    DecodeResult result = worker->decoder.decodeFile(path, sprite, worker->diag);
-    pool.giveBack(std::move(worker));
-    return result;
+    return pool;
 }
+
+// One file decoded by a decoder from the pool, which goes back when the
+// lease ends; the result is the decoder's own until then. A null sprite:
+// only the reader's verdict on the payload, no pixels.
+class DecodedFile {
+public:
+    DecodedFile(const std::string& path, Raster* sprite) : worker_(decoderPool().take()) {
+        worker_->decoder.decodeFile(path, sprite, worker_->diag, worker_->result);
+    }
+    ~DecodedFile() { decoderPool().giveBack(std::move(worker_)); }
+    DecodedFile(const DecodedFile&) = delete;
+    DecodedFile& operator=(const DecodedFile&) = delete;
+    const DecodeResult& result() const { return worker_->result; }
+
+private:
+    std::unique_ptr<WorkerDecoder> worker_;
+};
 
 bool openOutDir(const OutputDirectory& directory, const BatchSettings& settings, std::ostream& err) {
     if (directory.valid()) return true;
@@ -150,10 +170,11 @@ std::vector<std::string> sameFileKeys(const std::vector<std::string>& names) {
 ItemReport extractOne(const FileItem& item, const std::string& outName, const BatchSettings& settings) {
     if (!item.failure.empty()) return failure(item.path, item.failure);
 
-    Raster sprite;
-    const DecodeResult result = decodeFile(item.path, sprite);
     // The viewer's "Extract(BMP)" writes whatever payload came out, picture
-    // or not; a PNG needs the picture.
+    // or not; only a PNG needs the picture's pixels.
+    Raster sprite;
+    const DecodedFile decoded(item.path, settings.png ? &sprite : nullptr);
+    const DecodeResult& result = decoded.result();
     if (!result.hasPayload) return failure(item.path, describeOutcome(result));
     if (!settings.png) return writeResult(item.path, settings, outName, result.payload);
 
@@ -174,33 +195,37 @@ ItemReport describeOne(const FileItem& item) {
         report.outLine = item.path + ": " + item.failure;
         return report;
     }
-    Raster sprite;
-    const DecodeResult result = decodeFile(item.path, sprite);
+    // The size and the bit count the file declares, not the 24 bits the
+    // reader converts every picture to: no pixels are needed.
+    const DecodedFile decoded(item.path, nullptr);
+    const DecodeResult& result = decoded.result();
     if (result.outcome != DecodeOutcome::success) {
         report.ok = false;
         report.outLine = item.path + ": " + describeOutcome(result);
         return report;
     }
-    // The bit count the file declares (byte 28), not the 24 bits the reader
-    // converts every picture to. A loaded payload has all 54 header bytes.
-    const unsigned bitCount = readLe16(result.payload.data() + 28);
-    // Built in one string reserved once, rather than from a temporary for
-    // every piece.
-    std::string& line = report.outLine;
-    line.reserve(item.path.size() + 64);
-    const auto number = [&line](std::size_t value) {
-        char digits[24];
-        line.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+    const BmpInfo picture = checkBmp(result.payload.data(), result.payload.size());
+    // "24x24, 24-bit, 1782 bytes" written in place, then the line allocated
+    // once: this runs for every file.
+    char tail[96];
+    char* at = tail;
+    char* const stop = tail + sizeof tail;
+    const auto put = [&at, stop](std::string_view text) {
+        const std::size_t count = std::min<std::size_t>(text.size(), static_cast<std::size_t>(stop - at));
+        std::memcpy(at, text.data(), count);
+        at += count;
     };
-    line.append(item.path).append(": ");
-    number(static_cast<std::size_t>(sprite.width()));
-    line += 'x';
-    number(static_cast<std::size_t>(sprite.height()));
-    line.append(", ");
-    number(bitCount);
-    line.append("-bit, ");
-    number(result.payload.size());
-    line.append(" bytes");
+    at = std::to_chars(at, stop, picture.width).ptr;
+    put("x");
+    at = std::to_chars(at, stop, picture.height).ptr;
+    put(", ");
+    at = std::to_chars(at, stop, picture.bitCount).ptr;
+    put("-bit, ");
+    at = std::to_chars(at, stop, result.payload.size()).ptr;
+    put(" bytes");
+    std::string& line = report.outLine;
+    line.reserve(item.path.size() + 2 + static_cast<std::size_t>(at - tail));
+    line.append(item.path).append(": ").append(tail, at);
     return report;
 }
 
@@ -252,9 +277,9 @@ int runItems(const std::vector<FileItem>& items, const std::vector<std::string>&
 // Decodes the file as the viewer does; only a picture the viewer would show
 // is worth drawing.
 bool decodeShownPicture(const std::string& path, Raster& sprite, std::ostream& err) {
-    const DecodeResult result = decodeFile(path, sprite);
-    if (result.outcome == DecodeOutcome::success) return true;
-    err << "qel: " << path << ": " << describeOutcome(result) << '\n' << std::flush;
+    const DecodedFile decoded(path, &sprite);
+    if (decoded.result().outcome == DecodeOutcome::success) return true;
+    err << "qel: " << path << ": " << describeOutcome(decoded.result()) << '\n' << std::flush;
     return false;
 }
 
@@ -300,34 +325,34 @@ int flushBatch(int status, OutputDirectory& directory, const BatchSettings& sett
 
 }  // namespace
 
-int extractFiles(const std::vector<std::string>& operands, const BatchSettings& settings, std::ostream& out,
+int extractFiles(std::vector<std::string> operands, const BatchSettings& settings, std::ostream& out,
                  std::ostream& err) {
     OutputDirectory outDir(settings.outDir, Durability::batch);
     if (!openOutDir(outDir, settings, err)) return kExitFailure;
     BatchSettings batch = settings;
     batch.output = &outDir;
-    const std::vector<FileItem> items = expandOperands(operands, NameRule::packed, true);
+    const std::vector<FileItem> items = expandOperands(std::move(operands), NameRule::packed, true);
     const std::vector<std::string> names = outputNames(items, batch.png ? ".png" : ".bmp");
     const int status = runItems(items, sameFileKeys(names), batch,
                                 [&](std::size_t i) { return extractOne(items[i], names[i], batch); }, false, out, err);
     return flushBatch(status, outDir, batch, err);
 }
 
-int describeFiles(const std::vector<std::string>& operands, const BatchSettings& settings, std::ostream& out,
+int describeFiles(std::vector<std::string> operands, const BatchSettings& settings, std::ostream& out,
                   std::ostream& err) {
-    const std::vector<FileItem> items = expandOperands(operands, NameRule::packed, true);
+    const std::vector<FileItem> items = expandOperands(std::move(operands), NameRule::packed, true);
     const std::vector<std::string> independent(items.size());
     return runItems(items, independent, settings, [&](std::size_t i) { return describeOne(items[i]); }, true, out,
                     err);
 }
 
-int packFiles(const std::vector<std::string>& operands, const BatchSettings& settings, std::ostream& out,
+int packFiles(std::vector<std::string> operands, const BatchSettings& settings, std::ostream& out,
               std::ostream& err) {
     OutputDirectory outDir(settings.outDir, Durability::batch);
     if (!openOutDir(outDir, settings, err)) return kExitFailure;
     BatchSettings batch = settings;
     batch.output = &outDir;
-    const std::vector<FileItem> items = expandOperands(operands, NameRule::picture, false);
+    const std::vector<FileItem> items = expandOperands(std::move(operands), NameRule::picture, false);
     const std::vector<std::string> names = outputNames(items, ".qel");
     const int status = runItems(items, sameFileKeys(names), batch,
                                 [&](std::size_t i) { return packOne(items[i], names[i], batch); }, false, out, err);

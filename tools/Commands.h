@@ -20,11 +20,11 @@ struct BatchSettings {
     const OutputDirectory* output = nullptr;  // the output directory, set by the command itself
 };
 
-int extractFiles(const std::vector<std::string>& operands, const BatchSettings& settings, std::ostream& out,
+int extractFiles(std::vector<std::string> operands, const BatchSettings& settings, std::ostream& out,
                  std::ostream& err);
-int describeFiles(const std::vector<std::string>& operands, const BatchSettings& settings, std::ostream& out,
+int describeFiles(std::vector<std::string> operands, const BatchSettings& settings, std::ostream& out,
                   std::ostream& err);
-int packFiles(const std::vector<std::string>& operands, const BatchSettings& settings, std::ostream& out,
+int packFiles(std::vector<std::string> operands, const BatchSettings& settings, std::ostream& out,
               std::ostream& err);
 // backdropPath empty: plain white, as the viewer without a backdrop file.
 int renderFile(const std::string& path, const std::string& backdropPath, const std::string& outPath,

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <string_view>
+#include <utility>
 
 #include "files/FileIo.h"
 #include "files/Listing.h"
@@ -11,7 +13,7 @@ namespace qel {
 
 namespace {
 
-bool equalsIgnoringCase(const std::string& a, const char* b) {
+bool equalsIgnoringCase(std::string_view a, const char* b) {
     std::size_t i = 0;
     for (; i < a.size() && b[i] != '\0'; ++i) {
         if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
@@ -40,13 +42,11 @@ FileItem entryItem(const std::string& folder, const FolderEntry& entry) {
     return item;
 }
 
-void expandOperand(const std::string& operand, NameRule rule, bool checkExplicit, std::vector<FileItem>& items) {
+void expandOperand(std::string operand, NameRule rule, bool checkExplicit, std::vector<FileItem>& items) {
     if (!isFolder(operand)) {
-        FileItem item{operand, {}, false};
-        if (checkExplicit && !nameMatches(operand, rule)) {
-            item.failure = std::string("not a ") + ruleNoun(rule) + " file name";
-        }
-        items.push_back(std::move(item));
+        const bool refused = checkExplicit && !nameMatches(operand, rule);
+        items.push_back({std::move(operand), {}, false});
+        if (refused) items.back().failure = std::string("not a ") + ruleNoun(rule) + " file name";
         return;
     }
     std::vector<FolderEntry> entries;
@@ -143,9 +143,10 @@ bool expandWildcards(const std::string& operand, NameRule rule, bool checkExplic
 }  // namespace
 
 bool nameMatches(const std::string& path, NameRule rule) {
-    const DroppedName name = splitDroppedPath(path);
-    if (rule == NameRule::packed) return isPackedExtension(name.extension);
-    return equalsIgnoringCase(name.extension, ".bmp") || equalsIgnoringCase(name.extension, ".png");
+    // The viewer's own cut, without building the parts: called once a file.
+    const std::string_view extension = droppedExtension(path);
+    if (rule == NameRule::packed) return isPackedExtension(extension);
+    return equalsIgnoringCase(extension, ".bmp") || equalsIgnoringCase(extension, ".png");
 }
 
 std::string joinPath(const std::string& dir, const std::string& name) {
@@ -160,13 +161,14 @@ std::string joinPath(const std::string& dir, const std::string& name) {
 #endif
 }
 
-std::vector<FileItem> expandOperands(const std::vector<std::string>& operands, NameRule rule, bool checkExplicit) {
+std::vector<FileItem> expandOperands(std::vector<std::string> operands, NameRule rule, bool checkExplicit) {
     std::vector<FileItem> items;
-    for (const std::string& operand : operands) {
+    items.reserve(operands.size());
+    for (std::string& operand : operands) {
 #ifdef _WIN32
         if (expandWildcards(operand, rule, checkExplicit, items)) continue;
 #endif
-        expandOperand(operand, rule, checkExplicit, items);
+        expandOperand(std::move(operand), rule, checkExplicit, items);
     }
     return items;
 }

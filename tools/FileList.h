@@ -28,7 +28,7 @@ bool nameMatches(const std::string& path, NameRule rule);
 // name has no UTF-8 form (on Windows, an unpaired surrogate). With checkExplicit, a file named
 // on the command line must pass the rule as well (the viewer would ignore it
 // otherwise); without it any name is taken.
-std::vector<FileItem> expandOperands(const std::vector<std::string>& operands, NameRule rule, bool checkExplicit);
+std::vector<FileItem> expandOperands(std::vector<std::string> operands, NameRule rule, bool checkExplicit);
 
 // dir joined with name; "name" alone when dir is empty. The separator is the
 // system's own ('\\' on Windows) unless dir already ends in one.

@@ -27,6 +27,7 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "viewer/Scene.h"
@@ -42,8 +43,11 @@ struct DroppedName {
 };
 
 DroppedName splitDroppedPath(const std::string& path);
+// The extension splitDroppedPath finds, as a view into path (empty without
+// one): for checking many names without building any.
+std::string_view droppedExtension(const std::string& path);
 // True when the extension's first four characters are exactly ".qel".
-bool isPackedExtension(const std::string& extension);
+bool isPackedExtension(std::string_view extension);
 
 // Which of a viewer's command-line arguments (the program's name left out)
 // names the file to open as if it were dropped: the first, or the one after

@@ -157,6 +157,24 @@ TEST(MalformedBmp, TrailingBytesAfterThePixelsAreIgnored) {
     EXPECT_EQ(raster.pixelAt(2, 0), 0x020406u);
 }
 
+TEST(MalformedBmp, CheckingGivesTheLoadsVerdictAndSizeOnEveryImage) {
+    // qel info and qel extract take the check's word for the load's.
+    std::vector<NamedInput> cases = hostileBmps();
+    for (NamedInput& sound : soundBmps()) cases.push_back(std::move(sound));
+    for (const NamedInput& input : cases) {
+        SCOPED_TRACE(input.name);
+        const Bytes& bmp = input.bytes;
+        Raster raster;
+        const bool loaded = raster.loadFromMemory(bmp.empty() ? nullptr : bmp.data(), bmp.size());
+        const BmpInfo info = checkBmp(bmp.empty() ? nullptr : bmp.data(), bmp.size());
+        ASSERT_EQ(info.accepted, loaded);
+        if (!loaded) continue;
+        EXPECT_EQ(info.width, raster.width());
+        EXPECT_EQ(info.height, raster.height());
+        EXPECT_EQ(info.bitCount, bmp[28] | bmp[29] << 8);  // declared, not the 24 of the conversion
+    }
+}
+
 TEST(MalformedSizes, SizeNoArrayCanHaveIsRefusedBeforeAskingForMemory) {
     // INT_MAX x INT_MAX x 3 bytes fits in a 64-bit size_t but not in any
     // array; asking for it stops the program under the sanitizers and

@@ -226,6 +226,32 @@ TEST(MalformedPacked, EveryStreamDecodesAlikeInPiecesOfAnySizeAndOnAReusedState)
     }
 }
 
+TEST(MalformedPacked, DecodingWithoutASpriteGivesTheSameOutcomeAndPayload) {
+    // qel info and extract decode without pixels into one result per worker:
+    // nothing of one file may linger into the next, whatever order they come in.
+    std::vector<NamedInput> cases = hostilePackedFiles();
+    for (const NamedInput& sound : soundBmps()) {
+        cases.push_back({sound.name, packBytes(sound.bytes.data(), sound.bytes.size(), 9)});
+    }
+    PackedDecoder reused;
+    DecodeResult kept;
+    for (const NamedInput& input : cases) {
+        SCOPED_TRACE(input.name);
+        const Bytes& bytes = input.bytes;
+        Raster sprite;
+        std::ostringstream wholeDiag;
+        const DecodeResult whole = decodePackedBytes(bytes.data(), bytes.size(), sprite, wholeDiag);
+        std::ostringstream diag;
+        MemorySource source(bytes.data(), bytes.size(), 7);
+        reused.decode(source, nullptr, diag, kept);
+        EXPECT_EQ(kept.outcome, whole.outcome);
+        EXPECT_EQ(kept.zlibCode, whole.zlibCode);
+        EXPECT_EQ(kept.hasPayload, whole.hasPayload);
+        EXPECT_EQ(kept.payload, whole.payload);
+        EXPECT_EQ(diag.str(), wholeDiag.str());
+    }
+}
+
 // A source that counts what it hands out.
 class CountingSource final : public ByteSource {
 public:

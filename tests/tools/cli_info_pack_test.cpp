@@ -10,6 +10,8 @@
 
 #include "imaging/Raster.h"
 #include "packed/PackedFile.h"
+#include "imaging/Bytes.h"
+#include "tests/malformed/HostileInputs.h"
 #include "tests/support/BmpFactory.h"
 #include "tests/support/TestFiles.h"
 #include "tests/tools/QelTestSupport.h"
@@ -40,6 +42,34 @@ TEST(QelInfo, DescribesEveryPictureByItsOwnHeader) {
               "eight.qel: 30x20, 8-bit, 1678 bytes\n"
               "sixteen.qel: 24x24, 16-bit, 1206 bytes\n"
               "wide.qel: 5x3, 32-bit, 114 bytes\n");
+}
+
+TEST(QelInfo, EveryHostileFileGetsTheVerdictOfTheDecodeThatLoadsThePicture) {
+    // qel info only checks payloads; its verdict, size and bit count must be
+    // those of the viewer's decode, which converts the pixels. Two workers,
+    // each going from file to file on one kept result.
+    ScopedWorkDir dir;
+    std::vector<NamedInput> cases = hostilePackedFiles();
+    for (const NamedInput& sound : soundBmps()) cases.push_back({"sound-" + sound.name, packed(sound.bytes)});
+    std::vector<std::string> args{"info"};
+    std::string expected;
+    for (const NamedInput& input : cases) {
+        const std::string name = input.name + ".qel";
+        writeFile(name, input.bytes);
+        args.push_back(name);
+        Raster sprite;
+        std::ostringstream diag;
+        const DecodeResult r = decodePackedBytes(input.bytes.data(), input.bytes.size(), sprite, diag);
+        expected += name + ": ";
+        if (r.outcome != DecodeOutcome::success) {
+            expected += describeOutcome(r) + "\n";
+            continue;
+        }
+        expected += std::to_string(sprite.width()) + "x" + std::to_string(sprite.height()) + ", " +
+                    std::to_string(readLe16(r.payload.data() + 28)) + "-bit, " + std::to_string(r.payload.size()) +
+                    " bytes\n";
+    }
+    EXPECT_EQ(runCli(args, 2).out, expected);
 }
 
 TEST(QelInfo, FilesTheViewerWouldNotShowGetItsWordsAndStatusOne) {
