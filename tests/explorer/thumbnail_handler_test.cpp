@@ -52,7 +52,8 @@ Thumbnail coreThumbnail(const Bytes& packed, UINT cx) {
 }
 
 // The thumbnail of file at cx through a handler that factory makes, asked for as the shell asks, read back
-// as RGBA; E_ABORT for a success without an ARGB bitmap. The handler must let go of the stream.
+// as RGBA. S_FALSE where the result and the bitmap disagree: a success without an ARGB bitmap, or a failure
+// with one. The handler must let go of the stream.
 Thumbnail thumbnailOf(IClassFactory* factory, const Bytes& file, UINT cx) {
     Thumbnail out;
     HBITMAP bitmap = nullptr;
@@ -71,13 +72,13 @@ Thumbnail thumbnailOf(IClassFactory* factory, const Bytes& file, UINT cx) {
     EXPECT_EQ(stream->Release(), 0u) << "the released handler still holds the stream";
     BITMAP shape{};
     const bool shaped = bitmap && GetObjectW(bitmap, sizeof shape, &shape);
-    if (SUCCEEDED(out.result) && !(shaped && alpha == WTSAT_ARGB)) out.result = E_ABORT;
+    if (SUCCEEDED(out.result) ? !(shaped && alpha == WTSAT_ARGB) : bitmap != nullptr) out.result = S_FALSE;
     if (!shaped) return out;
     out.width = shape.bmWidth, out.height = shape.bmHeight;
     BITMAPINFO info{{sizeof(BITMAPINFOHEADER), out.width, -out.height, 1, 32, BI_RGB, 0, 0, 0, 0, 0}, {}};
     out.rgba.resize(static_cast<std::size_t>(out.width) * out.height * 4);
     HDC dc = GetDC(nullptr);
-    if (GetDIBits(dc, bitmap, 0, out.height, out.rgba.data(), &info, DIB_RGB_COLORS) != out.height) out.result = E_ABORT;
+    if (GetDIBits(dc, bitmap, 0, out.height, out.rgba.data(), &info, DIB_RGB_COLORS) != out.height) out.result = S_FALSE;
     ReleaseDC(nullptr, dc);
     DeleteObject(bitmap);
     for (std::size_t i = 0; i + 3 < out.rgba.size(); i += 4) std::swap(out.rgba[i], out.rgba[i + 2]);  // BGRA
