@@ -1,19 +1,15 @@
-// The thumbnail handler as the shell drives it, and the pixels the core says
-// it must give. ThumbnailHandler: the DLL beside this test, loaded by path.
-// InstalledShell: run only by scripts/test-msi.sh, in a Wine prefix where the
-// MSI is installed: the handler the registry names, and the open verb.
+// The thumbnail handler as the shell drives it, against the core's pixels. ThumbnailHandler: the DLL beside
+// this test, loaded by path. InstalledShell: run only by scripts/test-msi.sh, where the MSI is installed.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
-#include <propsys.h>
 #include <shellapi.h>
 #include <shlwapi.h>
 #include <thumbcache.h>
+#include <wrl/client.h>
 
-#include <filesystem>
 #include <sstream>
-#include <string>
 #include <tuple>
 #include <utility>
 
@@ -29,181 +25,156 @@
 
 namespace {
 
+using Microsoft::WRL::ComPtr;
+using qel::explorer::kThumbnailClsid;
 using qel::testing::Bytes;
 
 struct Thumbnail {
     HRESULT result = E_FAIL;
     int width = 0, height = 0;
-    Bytes rgba;  // top row first
+    Bytes rgba;             // top row first
+    ULONGLONG readTo = 0;  // how far the handler read the stream
     bool operator==(const Thumbnail& o) const {
         return std::tie(result, width, height, rgba) == std::tie(o.result, o.width, o.height, o.rgba);
     }
 };
 
-// Initialize(stream), GetThumbnail(cx), and the bitmap read back as RGBA. A
-// bitmap that is not ARGB, or one handed back with a failure, is E_ABORT.
-Thumbnail thumbnailFrom(IUnknown* handler, IStream* stream, UINT cx) {
+// `qel thumbnail -s cx`; E_FAIL where the viewer refuses the file.
+Thumbnail coreThumbnail(const Bytes& packed, UINT cx) {
+    qel::Raster sprite;
+    std::ostringstream diagnostics;
+    if (qel::decodePackedBytes(packed.data(), packed.size(), sprite, diagnostics).outcome != qel::DecodeOutcome::success) {
+        return {};
+    }
+    qel::PictureSize size;
+    Bytes rgba = qel::thumbnailRgba(sprite, static_cast<int>(cx), qel::KeyPixel::clear, size);
+    return {S_OK, size.width, size.height, std::move(rgba)};
+}
+
+// The thumbnail of file at cx through a handler that factory makes, asked for as the shell asks, read back
+// as RGBA. S_FALSE where the result and the bitmap disagree: a success without an ARGB bitmap, or a failure
+// with one. The handler must let go of the stream.
+Thumbnail thumbnailOf(IClassFactory* factory, const Bytes& file, UINT cx) {
     Thumbnail out;
-    IInitializeWithStream* init = nullptr;
-    IThumbnailProvider* provider = nullptr;
     HBITMAP bitmap = nullptr;
     WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
-    if (FAILED(out.result = handler->QueryInterface(IID_PPV_ARGS(&init)))) return out;
-    out.result = init->Initialize(stream, STGM_READ);
-    init->Release();
-    if (FAILED(out.result) || FAILED(out.result = handler->QueryInterface(IID_PPV_ARGS(&provider)))) return out;
-    out.result = provider->GetThumbnail(cx, &bitmap, &alpha);
-    provider->Release();
-    BITMAP shape{};
-    if (!bitmap || !GetObjectW(bitmap, sizeof shape, &shape)) {
-        if (SUCCEEDED(out.result)) out.result = E_ABORT;
-        return out;
+    IStream* stream = SHCreateMemStream(file.data(), static_cast<UINT>(file.size()));
+    ComPtr<IInitializeWithStream> init;
+    ComPtr<IThumbnailProvider> provider;
+    if (SUCCEEDED(out.result = factory->CreateInstance(nullptr, IID_PPV_ARGS(init.GetAddressOf()))) &&
+        SUCCEEDED(out.result = init->Initialize(stream, STGM_READ)) && SUCCEEDED(out.result = init.As(&provider))) {
+        out.result = provider->GetThumbnail(cx, &bitmap, &alpha);
     }
-    if (FAILED(out.result) || alpha != WTSAT_ARGB) out.result = E_ABORT;
-    out.width = shape.bmWidth;
-    out.height = shape.bmHeight;
+    init.Reset(), provider.Reset();
+    ULARGE_INTEGER at{};
+    stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_CUR, &at);
+    out.readTo = at.QuadPart;
+    EXPECT_EQ(stream->Release(), 0u) << "the released handler still holds the stream";
+    BITMAP shape{};
+    const bool shaped = bitmap && GetObjectW(bitmap, sizeof shape, &shape);
+    if (SUCCEEDED(out.result) ? !(shaped && alpha == WTSAT_ARGB) : bitmap != nullptr) out.result = S_FALSE;
+    if (!shaped) return out;
+    out.width = shape.bmWidth, out.height = shape.bmHeight;
     BITMAPINFO info{{sizeof(BITMAPINFOHEADER), out.width, -out.height, 1, 32, BI_RGB, 0, 0, 0, 0, 0}, {}};
     out.rgba.resize(static_cast<std::size_t>(out.width) * out.height * 4);
     HDC dc = GetDC(nullptr);
-    if (GetDIBits(dc, bitmap, 0, out.height, out.rgba.data(), &info, DIB_RGB_COLORS) != out.height) out.result = E_ABORT;
+    if (GetDIBits(dc, bitmap, 0, out.height, out.rgba.data(), &info, DIB_RGB_COLORS) != out.height) out.result = S_FALSE;
     ReleaseDC(nullptr, dc);
     DeleteObject(bitmap);
     for (std::size_t i = 0; i + 3 < out.rgba.size(); i += 4) std::swap(out.rgba[i], out.rgba[i + 2]);  // BGRA
     return out;
 }
 
-// The core's thumbnail (`qel thumbnail -s cx`); E_FAIL where the viewer refuses the file.
-Thumbnail coreThumbnail(const Bytes& packed, int cx) {
-    Thumbnail out;
-    qel::Raster sprite;
-    std::ostringstream diagnostics;
-    if (qel::decodePackedBytes(packed.data(), packed.size(), sprite, diagnostics).outcome != qel::DecodeOutcome::success) {
-        return out;
-    }
-    qel::PictureSize size;
-    out.rgba = qel::thumbnailRgba(sprite, cx, qel::KeyPixel::clear, size);
-    out.result = S_OK;
-    out.width = size.width;
-    out.height = size.height;
-    return out;
-}
-
 Bytes packedOf(const Bytes& bmp) { return qel::packBytes(bmp.data(), bmp.size(), 9); }
 
-// An entry point of the DLL beside this test, loaded once.
 template <typename Function>
 Function entry(const char* name) {
     static const HMODULE dll = LoadLibraryA((qel::testing::programDirectory() + "QelThumbnail.dll").c_str());
     return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(dll, name)));
 }
-HRESULT getClassObject(REFCLSID clsid, IClassFactory** factory) {
+HRESULT getClassObject(REFCLSID clsid, ComPtr<IClassFactory>& factory) {
     const auto function = entry<HRESULT(WINAPI*)(REFCLSID, REFIID, void**)>("DllGetClassObject");
-    return function ? function(clsid, IID_IClassFactory, reinterpret_cast<void**>(factory)) : E_FAIL;
+    return function ? function(clsid, IID_PPV_ARGS(factory.ReleaseAndGetAddressOf())) : E_FAIL;
 }
 
-Thumbnail thumbnailOf(IStream* stream, UINT cx) {
-    IClassFactory* factory = nullptr;
-    IUnknown* handler = nullptr;
-    if (getClassObject(qel::explorer::kThumbnailClsid, &factory) != S_OK) return {};
-    factory->CreateInstance(nullptr, IID_PPV_ARGS(&handler));
-    factory->Release();
-    if (!handler) return {};
-    Thumbnail thumbnail = thumbnailFrom(handler, stream, cx);
-    handler->Release();
-    return thumbnail;
-}
-Thumbnail thumbnailOf(const Bytes& file, UINT cx) {
-    IStream* stream = SHCreateMemStream(file.data(), static_cast<UINT>(file.size()));
-    Thumbnail thumbnail = thumbnailOf(stream, cx);
-    stream->Release();
-    return thumbnail;
-}
+class ThumbnailHandler : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(getClassObject(kThumbnailClsid, factory), S_OK); }
+    ComPtr<IClassFactory> factory;
+};
 
-// Every bit count and an odd shape, reduced, kept and enlarged; every hostile
-// packed file refused exactly where the viewer refuses it.
-TEST(ThumbnailHandler, GivesTheCoresThumbnailOrFailsWhereTheViewerRefuses) {
+// Every bit count and an odd shape, reduced, kept and enlarged; every hostile packed file refused exactly
+// where the viewer refuses it; sizes out of range refused.
+TEST_F(ThumbnailHandler, GivesTheCoresThumbnailOrFailsWhereTheViewerRefuses) {
     for (const Bytes& bmp : {qel::testing::sampleSprite24(), qel::testing::sampleSprite16(), qel::testing::sampleSprite8(),
                              qel::testing::makeBmp24(30, 7, [](int x, int y) { return x % 3 ? 0x102030u * y : 0xFF00FFu; })}) {
         for (const UINT cx : {1u, 16u, 25u, 96u, 256u}) {
-            const Thumbnail expected = coreThumbnail(packedOf(bmp), static_cast<int>(cx));
-            ASSERT_EQ(expected.result, S_OK);
-            EXPECT_TRUE(thumbnailOf(packedOf(bmp), cx) == expected) << cx;
+            const Thumbnail expected = coreThumbnail(packedOf(bmp), cx);
+            EXPECT_TRUE(expected.result == S_OK && thumbnailOf(factory.Get(), packedOf(bmp), cx) == expected) << cx;
         }
     }
     int refused = 0;
     for (const qel::testing::NamedInput& input : qel::testing::hostilePackedFiles()) {
-        const Thumbnail expected = coreThumbnail(input.bytes, 64);
-        const Thumbnail got = thumbnailOf(input.bytes, 64);
+        const Thumbnail expected = coreThumbnail(input.bytes, 64), got = thumbnailOf(factory.Get(), input.bytes, 64);
         refused += FAILED(expected.result);
         EXPECT_TRUE(FAILED(expected.result) ? FAILED(got.result) : got == expected) << input.name;
     }
     EXPECT_GT(refused, 10);
-    for (const UINT cx : {0u, 4097u}) EXPECT_EQ(thumbnailOf(packedOf(qel::testing::sampleSprite8()), cx).result, E_INVALIDARG);
+    Bytes file = packedOf(qel::testing::sampleSprite8());
+    for (const UINT cx : {0u, 4097u}) EXPECT_EQ(thumbnailOf(factory.Get(), file, cx).result, E_INVALIDARG) << cx;
+    const Thumbnail expected = coreThumbnail(file, 32);
+    file.resize(file.size() + (1u << 20), 0x5A);  // a sound file and a megabyte of junk: read no further than zlib
+    const Thumbnail got = thumbnailOf(factory.Get(), file, 32);
+    EXPECT_TRUE(got == expected && got.readTo < 65536u) << got.readTo;
 }
 
-// A sound file and a megabyte of junk: reading stops where the zlib stream
-// ends, and the handler lets go of the stream.
-TEST(ThumbnailHandler, ReadsOnlyAsFarAsTheZlibStreamGoes) {
-    Bytes file = packedOf(qel::testing::sampleSprite24());
-    file.resize(file.size() + (1u << 20), 0x5A);
-    IStream* stream = SHCreateMemStream(file.data(), static_cast<UINT>(file.size()));
-    EXPECT_EQ(thumbnailOf(stream, 32).result, S_OK);
-    ULARGE_INTEGER at{};
-    stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_CUR, &at);
-    EXPECT_LT(at.QuadPart, 65536u);
-    EXPECT_EQ(stream->Release(), 0u);
-}
-
-TEST(ThumbnailHandler, CallsOutOfOrderFailAndTheDllUnloadsOnlyWhenAllIsReleased) {
+TEST_F(ThumbnailHandler, CallsOutOfOrderFailAndTheDllUnloadsOnlyWhenAllIsReleased) {
     const auto canUnloadNow = entry<HRESULT(WINAPI*)()>("DllCanUnloadNow");
     ASSERT_NE(canUnloadNow, nullptr);
-    IClassFactory* factory = nullptr;
-    IThumbnailProvider* provider = nullptr;
-    EXPECT_EQ(getClassObject(IID_IUnknown, &factory), CLASS_E_CLASSNOTAVAILABLE);
-    ASSERT_EQ(getClassObject(qel::explorer::kThumbnailClsid, &factory), S_OK);
-    EXPECT_EQ(factory->CreateInstance(factory, IID_PPV_ARGS(&provider)), CLASS_E_NOAGGREGATION);
-    ASSERT_EQ(factory->CreateInstance(nullptr, IID_PPV_ARGS(&provider)), S_OK);
-    factory->LockServer(TRUE);
-    factory->Release();
+    ComPtr<IThumbnailProvider> provider;
+    EXPECT_EQ(getClassObject(IID_IUnknown, factory), CLASS_E_CLASSNOTAVAILABLE);
+    ASSERT_EQ(getClassObject(kThumbnailClsid, factory), S_OK);
+    EXPECT_EQ(factory->CreateInstance(factory.Get(), IID_PPV_ARGS(provider.GetAddressOf())), CLASS_E_NOAGGREGATION);
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_PPV_ARGS(provider.GetAddressOf())), S_OK);
     HBITMAP bitmap = reinterpret_cast<HBITMAP>(1);
     WTS_ALPHATYPE alpha;
     EXPECT_TRUE(FAILED(provider->GetThumbnail(32, &bitmap, &alpha)) && !bitmap);  // before Initialize
-    provider->Release();
-    EXPECT_EQ(canUnloadNow(), S_FALSE);  // still locked
-    ASSERT_EQ(getClassObject(qel::explorer::kThumbnailClsid, &factory), S_OK);
+    factory.Reset();
+    EXPECT_EQ(canUnloadNow(), S_FALSE);  // the handler lives
+    provider.Reset();
+    ASSERT_EQ(getClassObject(kThumbnailClsid, factory), S_OK);
+    factory->LockServer(TRUE);
+    factory.Reset();
+    EXPECT_EQ(canUnloadNow(), S_FALSE);  // locked
+    ASSERT_EQ(getClassObject(kThumbnailClsid, factory), S_OK);
     factory->LockServer(FALSE);
-    factory->Release();
+    EXPECT_EQ(canUnloadNow(), S_FALSE);  // the class object lives
+    factory.Reset();
     EXPECT_EQ(canUnloadNow(), S_OK);
 }
 
-std::wstring registryText(const std::wstring& key) {
-    wchar_t value[1024] = {};
-    DWORD size = sizeof value;
-    RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value, &size);
-    return value;
-}
-
 TEST(InstalledShell, TheRegisteredHandlerGivesTheCoresThumbnail) {
+    const auto registryText = [](const std::wstring& key) {
+        wchar_t value[1024] = {};
+        DWORD size = sizeof value;
+        RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value, &size);
+        return std::wstring(value);
+    };
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
     const std::wstring clsidText = registryText(L".qel\\ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}");
     CLSID clsid{};
+    ComPtr<IClassFactory> factory;
     ASSERT_EQ(CLSIDFromString(clsidText.c_str(), &clsid), S_OK);
+    ASSERT_EQ(CoGetClassObject(clsid, CLSCTX_INPROC_SERVER, nullptr, IID_PPV_ARGS(factory.GetAddressOf())), S_OK);
     const Bytes packed = packedOf(qel::testing::sampleSprite24());
-    IUnknown* handler = nullptr;
-    IStream* stream = SHCreateMemStream(packed.data(), static_cast<UINT>(packed.size()));
-    ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&handler)), S_OK);
-    EXPECT_TRUE(thumbnailFrom(handler, stream, 48) == coreThumbnail(packed, 48));
-    stream->Release();
-    handler->Release();
-    // The DLL that answered is the installed one.
-    wchar_t loaded[MAX_PATH] = {};
+    EXPECT_TRUE(thumbnailOf(factory.Get(), packed, 48) == coreThumbnail(packed, 48));
+    wchar_t loaded[MAX_PATH] = {};  // the DLL that answered is the installed one
     GetModuleFileNameW(GetModuleHandleW(L"QelThumbnail.dll"), loaded, MAX_PATH);
     EXPECT_EQ(std::wstring(loaded), registryText(L"CLSID\\" + clsidText + L"\\InprocServer32"));
-    CoUninitialize();
 }
 
-// "Open" on a .qel file in a spaced folder, as Explorer asks (in the file's
-// folder): the installed viewer shows it, and Extract(BMP) writes beside it.
+// "Open" on a .qel file in a spaced folder, as Explorer asks (in the file's folder): the installed viewer
+// shows it, and Extract(BMP) writes beside it.
 TEST(InstalledShell, TheOpenVerbStartsTheViewerWithTheFile) {
     qel::testing::ScopedWorkDir work;
     std::filesystem::create_directory(work.path() / "My Sprites");
@@ -211,13 +182,8 @@ TEST(InstalledShell, TheOpenVerbStartsTheViewerWithTheFile) {
     qel::testing::writeFile(work.file("My Sprites/star sprite.qel"), packedOf(bmp));
     const std::wstring file = qel::utf8ToWide(work.file("My Sprites/star sprite.qel"));
     const std::wstring folder = qel::utf8ToWide(work.file("My Sprites"));
-    SHELLEXECUTEINFOW info{};
-    info.cbSize = sizeof info;
-    info.fMask = SEE_MASK_NOCLOSEPROCESS;
-    info.lpVerb = L"open";
-    info.lpFile = file.c_str();
-    info.lpDirectory = folder.c_str();
-    info.nShow = SW_SHOWNORMAL;
+    SHELLEXECUTEINFOW info{sizeof info, SEE_MASK_NOCLOSEPROCESS, nullptr, L"open", file.c_str(), nullptr,
+                           folder.c_str(), SW_SHOWNORMAL, nullptr, nullptr, nullptr, nullptr, 0, {}, nullptr};
     ASSERT_TRUE(ShellExecuteExW(&info) && info.hProcess) << GetLastError();
     HWND window = nullptr;
     for (int i = 0; i < 600 && !(window = FindWindowA("QelView", "star sprite")); ++i) Sleep(50);
