@@ -112,19 +112,6 @@ TEST_P(PublishFile, AnyNameTheFileSystemTakesCanBeWrittenAndReplaced) {
 }
 
 #ifndef _WIN32
-TEST_P(PublishFile, ReplacingKeepsThePermissionsOfWhatWasThere) {
-    ScopedWorkDir dir;
-    for (const mode_t mode : {0640, 0600, 0444, 0755}) {
-        writeFile("file.bmp", {'o'});
-        ASSERT_EQ(::chmod("file.bmp", mode), 0);
-        EXPECT_EQ(publish("file.bmp", {'n'}, true).outcome, WriteOutcome::written);
-        struct stat info;
-        ASSERT_EQ(::stat("file.bmp", &info), 0);
-        EXPECT_EQ(info.st_mode & 07777, mode) << std::oct << mode;
-        EXPECT_EQ(readFile("file.bmp"), Bytes{'n'});
-    }
-}
-
 TEST_P(PublishFile, ReplacingThroughLinksWritesWhereTheyLeadAndKeepsThem) {
     // link -> what the link names, relative to the link's own directory;
     // written: where the bytes must land.

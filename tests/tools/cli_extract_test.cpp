@@ -148,15 +148,16 @@ TEST(QelWriting, EveryCommandReplacesThroughALinkAndKeepsThePermissions) {
     struct Case {
         std::vector<std::string> args;
         std::string link, linkText;  // the output path, a link to kept/real
+        fs::perms mode;              // kept/real's before and after
     };
     const Case cases[] = {
-        {{"extract", "-f", "star.qel"}, "star.bmp", "kept/real"},
-        {{"pack", "-f", "-o", "packed", "in.bmp"}, "packed/in.qel", "../kept/real"},
-        {{"render", "-o", "out.bmp", "star.qel"}, "out.bmp", "kept/real"},
-        {{"thumbnail", "-s", "16", "star.qel", "out.png"}, "out.png", "kept/real"},
+        {{"extract", "-f", "star.qel"}, "star.bmp", "kept/real", fs::perms(0640)},
+        {{"pack", "-f", "-o", "packed", "in.bmp"}, "packed/in.qel", "../kept/real", fs::perms(0600)},
+        {{"render", "-o", "out.bmp", "star.qel"}, "out.bmp", "kept/real", fs::perms(0444)},
+        {{"thumbnail", "-s", "16", "star.qel", "out.png"}, "out.png", "kept/real", fs::perms(0755)},
     };
-    const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
     for (const Case& c : cases) {
+        const fs::perms mode = c.mode;
         ScopedWorkDir dir;
         writePacked("star.qel", starBmp());
         writeFile("in.bmp", starBmp());

@@ -149,7 +149,6 @@ TEST(QelThumbnail, EnlargesTheWholePictureWithTransparentKey) {
 
 TEST(QelThumbnail, APictureLargerThanTheSizeIsReducedToFit) {
     ScopedWorkDir dir;
-    writePacked("star.qel", starBmp());
     // A header alone that claims 4096x4096 at 1 bit, which the reader takes
     // as a blank picture of that size: a file manager asking for 128 pixels
     // must not get 4096.
@@ -162,18 +161,12 @@ TEST(QelThumbnail, APictureLargerThanTheSizeIsReducedToFit) {
     }
     claim[28] = 1;
     writePacked("claim.qel", claim);
-    const struct {
-        const char* file;
-        const char* size;
-        int side;
-    } cases[] = {{"star.qel", "16", 16}, {"claim.qel", "128", 128}, {"claim.qel", "1", 1}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.file) + " -s " + c.size);
-        ASSERT_EQ(runCli({"thumbnail", "-s", c.size, c.file, "t.png"}).status, 0);
+    for (const int side : {128, 1}) {
+        ASSERT_EQ(runCli({"thumbnail", "-s", std::to_string(side), "claim.qel", "t.png"}).status, 0) << side;
         PngPixels png;
         ASSERT_TRUE(readPng("t.png", png));
-        EXPECT_EQ(png.width, c.side);
-        EXPECT_EQ(png.height, c.side);
+        EXPECT_EQ(png.width, side);
+        EXPECT_EQ(png.height, side);
     }
 }
 
