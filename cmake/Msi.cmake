@@ -6,8 +6,10 @@
 # README.txt and the licence, and registers the .qel file type. The zips
 # (cmake/Packaging.cmake) stay, for use without installing.
 find_program(QEL_WIXL wixl)
-if(NOT QEL_WIXL)
-  message(STATUS "wixl not found: no Windows installer (scripts/deps.sh installs it)")
+find_program(QEL_MSIBUILD msibuild)
+find_program(QEL_MSIINFO msiinfo)
+if(NOT QEL_WIXL OR NOT QEL_MSIBUILD OR NOT QEL_MSIINFO)
+  message(STATUS "wixl or msitools not found: no Windows installer (scripts/deps.sh installs them)")
   return()
 endif()
 if(NOT TARGET qel OR NOT TARGET qel_explorer_thumbnail)
@@ -20,11 +22,17 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(QEL_MSI_ARCH_TEXT "64-bit (x64)")
   set(QEL_MSI_WIN64 yes)
   set(QEL_MSI_PROGRAM_FILES ProgramFiles64Folder)
+  # Its template already keeps it off 32-bit Windows.
+  set(QEL_MSI_ARCH_CONDITION "")
 else()
   set(QEL_MSI_ARCH x86)
   set(QEL_MSI_ARCH_TEXT "32-bit (x86)")
   set(QEL_MSI_WIN64 no)
   set(QEL_MSI_PROGRAM_FILES ProgramFilesFolder)
+  # On 64-bit Windows the x64 package is the one to install; an x86 package
+  # installed there before stays removable.
+  set(QEL_MSI_ARCH_CONDITION "    <Condition Message=\"This is the 32-bit (x86) package of QelViewer. On 64-bit \
+Windows, install ${PROJECT_NAME}-${PROJECT_VERSION}-x64.msi instead.\">NOT VersionNT64 OR Installed</Condition>")
 endif()
 # One upgrade code for every version and both architectures: Windows finds
 # the installed QelViewer by it and replaces it.
@@ -68,8 +76,11 @@ add_custom_command(OUTPUT ${QEL_MSI_FILE}
   ${copies}
   # wixl takes the files' paths relative to the folder it runs in: files/.
   COMMAND ${QEL_WIXL} -a ${QEL_MSI_ARCH} -o ${QEL_MSI_FILE} ${wxs}
+  COMMAND ${CMAKE_COMMAND} -DMSI=${QEL_MSI_FILE} -DMSIINFO=${QEL_MSIINFO} -DMSIBUILD=${QEL_MSIBUILD}
+    -P ${PROJECT_SOURCE_DIR}/cmake/MsiUpgradeRow.cmake
   WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/msi
   DEPENDS ${binaries} ${wxs} ${QEL_MSI_FILES}/README.txt ${QEL_MSI_FILES}/LICENSE.txt
+    ${PROJECT_SOURCE_DIR}/cmake/MsiUpgradeRow.cmake
   COMMENT "Making ${PROJECT_NAME}-${PROJECT_VERSION}-${QEL_MSI_ARCH}.msi"
   VERBATIM)
 add_custom_target(msi ALL DEPENDS ${QEL_MSI_FILE})

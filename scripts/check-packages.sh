@@ -259,7 +259,11 @@ $(printf '%s\t%s\n' Viewer QelViewer.exe Companion qel.exe Thumbnails QelThumbna
     Documents LICENSE.txt)
 $(printf '%s 1\n' Viewer Companion Thumbnails Documents StartMenu)
 $classes\\.qel||QelViewer.PackedPicture|Viewer
+$classes\\.qel|PerceivedType|image|Viewer
+$classes\\.qel|Content Type|image/x-qel|Viewer
+$classes\\MIME\\Database\\Content Type\\image/x-qel|Extension|.qel|Viewer
 $classes\\QelViewer.PackedPicture||Packed picture|Viewer
+$classes\\QelViewer.PackedPicture|TypeOverlay||Viewer
 $classes\\QelViewer.PackedPicture\\DefaultIcon||[INSTALLDIR]QelViewer.exe,0|Viewer
 $classes\\QelViewer.PackedPicture\\shell\\open\\command||"[INSTALLDIR]QelViewer.exe" "%1"|Viewer
 $classes\\CLSID\\$clsid||QelViewer thumbnail handler|Thumbnails
@@ -270,9 +274,16 @@ $classes\\.qel\\ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}||$clsid|Thumbnai
 $(printf 'ProgramMenuFolder\tQelViewer\t[INSTALLDIR]QelViewer.exe')
 TABLES
   compare_lists "$msi" "$scratch/msi-expected" "$scratch/msi-tables"
-  # A newer version replaces an older one: it finds it and removes it first.
-  table Upgrade | grep -q $'\t1\t\tWIX_UPGRADE_DETECTED$' && table InstallExecuteSequence | grep -q '^RemoveExistingProducts' ||
-    fail "$msi does not replace older versions"
+  # A newer version, or a rebuild of this one, replaces the installed one:
+  # it finds it (513: up to its own version inclusive) and removes it first.
+  table Upgrade | grep -q $'\t513\t\tWIX_UPGRADE_DETECTED$' && table InstallExecuteSequence | grep -q '^RemoveExistingProducts' ||
+    fail "$msi does not replace older versions and rebuilds of its own"
+  # On 64-bit Windows only the x64 package installs, and the x86 one says so.
+  refusal=$(printf 'NOT VersionNT64 OR Installed\t.*On 64-bit Windows, install QelViewer-%s-x64.msi instead.' \
+    "$(project_version "$dir")")
+  if [ "$march" = x86 ] && ! table LaunchCondition | grep -qx "$refusal"; then
+    fail "$msi does not refuse 64-bit Windows naming the x64 package: $(table LaunchCondition)"
+  fi
 done
 [ "$(printf '%s' "$upgrade_codes" | sort -u | grep -c .)" -eq 1 ] ||
   fail "the installers' upgrade codes differ or are missing: $upgrade_codes"

@@ -2,7 +2,9 @@
 # Installs a Windows build's MSI in a fresh Wine prefix: the files in Program
 # Files, every value of the package's Registry table (whose rows
 # check-packages.sh checks), the Start-menu shortcut, the shell's view of them
-# (qel_explorer_tests' InstalledShell tests); an upgrade to a newer version,
+# (qel_explorer_tests' InstalledShell tests); a rebuild of the same version,
+# which replaces it (one entry in Apps); on x86-64, the x86 package of the
+# sibling build, which refuses 64-bit Windows; an upgrade to a newer version,
 # which the older package then cannot undo; and an uninstall that leaves
 # nothing behind. Run by ctest in the X session of scripts/test-win32.sh.
 # Usage: scripts/test-msi.sh BUILD_DIR
@@ -39,6 +41,13 @@ products() {  # the DisplayVersion of each installed QelViewer
   wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null | tr -d '\r' |
     awk '/DisplayName +REG_SZ +QelViewer$/ {q = 1} /DisplayVersion/ {v = $NF} /^$/ {if (q) print v; q = 0} END {if (q) print v}'
 }
+# package VERSION OUT: the build's package again, made as cmake/Msi.cmake makes it, with another version.
+package() {
+  sed "s/Version=\"$version\"/Version=\"$1\"/" "$build/msi/QelViewer.wxs" > "$build/msi/other.wxs"
+  (cd "$build/msi" && wixl -a "$msi_arch" -o "$2" other.wxs 2>/dev/null) &&
+    cmake -DMSI="$2" -P cmake/MsiUpgradeRow.cmake || fail "wixl failed for $1"
+  rm -f "$build/msi/other.wxs"
+}
 shortcut() { find "$WINEPREFIX/drive_c" -path '*Start Menu/Programs/QelViewer.lnk'; }
 
 echo "== install $(basename "$msi")"
@@ -47,18 +56,30 @@ msiexec /i "$msi" || fail "msiexec /i failed"
   fail "Program Files\\QelViewer holds: $(ls "$dir" 2>/dev/null | tr '\n' ' ')"
 [ "$(grep -c . "$scratch/keys")" -ge 9 ] || fail "the package's Registry table: $(cat "$scratch/keys")"
 while IFS='|' read -r key name data; do
-  got=$(wine reg query "$key" $([ -n "$name" ] && echo "/v $name" || echo /ve) 2>/dev/null | tr -d '\r' |
+  if [ -n "$name" ]; then which=(/v "$name"); else which=(/ve); fi
+  got=$(wine reg query "$key" "${which[@]}" 2>/dev/null | tr -d '\r' |
     sed -n 's/^    [^ ].*    REG_[A-Z_]*    //p')
   [ "$got" = "$data" ] || fail "$key ${name:-(Default)} is '$got', not '$data'"
 done < "$scratch/keys"
 [ -n "$(shortcut)" ] || fail "no Start-menu shortcut"
 [ "$(products)" = "$version" ] || fail "installed: $(products | tr '\n' ' ')"
+wine reg query 'HKCR\QelViewer.PackedPicture' /v TypeOverlay > /dev/null 2>&1 || fail "no empty TypeOverlay"
 wine "$build/bin/qel_explorer_tests.exe" --gtest_filter='InstalledShell.*' || fail "the InstalledShell tests failed"
 
+echo "== a rebuild of $version over it"
+package "$version" "$scratch/again.msi"
+msiexec /i "$scratch/again.msi" || fail "the rebuild did not install"
+[ "$(products)" = "$version" ] || fail "after the rebuild: $(products | tr '\n' ' ')"
+x86_msi="$(qel_win_build_dir i686)/QelViewer-$version-x86.msi"
+if [ "$msi_arch" = x64 ] && [ -f "$x86_msi" ]; then
+  echo "== $(basename "$x86_msi") on 64-bit Windows"
+  msiexec /i "$(cd "$(dirname "$x86_msi")" && pwd)/$(basename "$x86_msi")" && fail "the x86 package installed beside x64"
+  [ "$(products)" = "$version" ] && [ ! -e "$WINEPREFIX/drive_c/Program Files (x86)/QelViewer" ] ||
+    fail "after the x86 package: $(products | tr '\n' ' ')"
+fi
+
 echo "== upgrade to $newer, then uninstall"
-sed "s/Version=\"$version\"/Version=\"$newer\"/" "$build/msi/QelViewer.wxs" > "$build/msi/newer.wxs"
-(cd "$build/msi" && wixl -a "$msi_arch" -o "$scratch/newer.msi" newer.wxs 2>/dev/null) || fail "wixl failed"
-rm -f "$build/msi/newer.wxs"
+package "$newer" "$scratch/newer.msi"
 msiexec /i "$scratch/newer.msi" || fail "the upgrade failed"
 msiexec /i "$msi" && fail "$version went over $newer"
 [ "$(products)" = "$newer" ] && [ -f "$dir/QelViewer.exe" ] || fail "after the upgrade: $(products | tr '\n' ' ')"
