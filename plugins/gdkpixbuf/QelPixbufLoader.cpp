@@ -157,7 +157,10 @@ G_MODULE_EXPORT void fill_info(GdkPixbufFormat* info) {
         {const_cast<char*>("x\xda"), const_cast<char*>("  "), 50},
         {nullptr, nullptr, 0},
     };
-    static const gchar* mimeTypes[] = {"image/x-qel", nullptr};
+    // application/zlib too: a program that loads without the name gets
+    // that type for a packed file from its content (the file type's magic),
+    // and a zlib stream that is no sprite is refused in the viewer's words.
+    static const gchar* mimeTypes[] = {"image/x-qel", "application/zlib", nullptr};
     static const gchar* extensions[] = {"qel", nullptr};
     info->name = const_cast<gchar*>("qel");
     info->signature = signature;

@@ -75,6 +75,12 @@ TEST(PixbufLoader, ShowsAndRefusesWhatTheViewerDoes) {
         GdkPixbuf* fed = gdk_pixbuf_loader_close(loader, &error) ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
         expectShown(given(fed ? GDK_PIXBUF(g_object_ref(fed)) : nullptr, error), c);
         g_object_unref(loader);
+        // Without the name or a type, as geeqie and gthumb load: the content alone finds the loader.
+        loader = gdk_pixbuf_loader_new();
+        const bool written = c.file.empty() || gdk_pixbuf_loader_write(loader, c.file.data(), c.file.size(), &error);
+        fed = gdk_pixbuf_loader_close(loader, written ? &error : nullptr) && written ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
+        EXPECT_TRUE(samePicture(given(fed ? GDK_PIXBUF(g_object_ref(fed)) : nullptr, error), c.expected));
+        g_object_unref(loader);
     }
 }
 

@@ -27,15 +27,17 @@ foreach(needle [[type="image/x-qel"]] [[<alias type="application/x-qel"/>]] [[<g
   endif()
 endforeach()
 
-set(entry ${PREFIX}/share/thumbnailers/qel.thumbnailer)
+# The type's one entry (the file type's): qel where installed, else GdkPixbuf's thumbnailer.
+set(entry ${PREFIX}/share/thumbnailers/io.github.qelviewer.QelViewer.thumbnailer)
 if(NOT EXISTS ${entry})
-  message(FATAL_ERROR "share/thumbnailers/qel.thumbnailer not installed")
+  message(FATAL_ERROR "share/thumbnailers/io.github.qelviewer.QelViewer.thumbnailer not installed")
 endif()
 file(STRINGS ${entry} lines)
-foreach(needle "[Thumbnailer Entry]" "TryExec=qel" "Exec=qel thumbnail -s %s %i %o" "MimeType=image/x-qel;")
+foreach(needle "[Thumbnailer Entry]" "TryExec=sh" "MimeType=image/x-qel;"
+    [[Exec=sh -c 'command -v qel > /dev/null && exec qel thumbnail -s "$0" "$1" "$2"; exec gdk-pixbuf-thumbnailer -s "$0" "$1" "$2"' %s %i %o]])
   list(FIND lines "${needle}" at)
   if(at EQUAL -1)
-    message(FATAL_ERROR "qel.thumbnailer lacks the line '${needle}'")
+    message(FATAL_ERROR "the thumbnailer entry lacks the line '${needle}'")
   endif()
 endforeach()
 file(REMOVE_RECURSE ${PREFIX})
