@@ -108,6 +108,10 @@ IFACEMETHODIMP_(ULONG) ThumbnailProvider::Release() {
 IFACEMETHODIMP ThumbnailProvider::Initialize(IStream* stream, DWORD) {
     if (!stream) return E_INVALIDARG;
     if (stream_) return HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED);
+    // Where the file begins: each GetThumbnail reads it from there. A
+    // stream that cannot tell is read once, from where it stands.
+    ULARGE_INTEGER at{};
+    start_ = SUCCEEDED(stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_CUR, &at)) ? at.QuadPart : kUnknownStart;
     stream_ = stream;
     stream_->AddRef();
     return S_OK;
@@ -120,6 +124,16 @@ IFACEMETHODIMP ThumbnailProvider::GetThumbnail(UINT cx, HBITMAP* bitmap, WTS_ALP
     // The host's process must never see a C++ exception: whatever the
     // decoder or the allocator throws ends here as a failure.
     try {
+        // The shell may ask again (another size, a refresh) on one handler:
+        // every call reads the whole file from its start.
+        if (stream_ && read_) {
+            LARGE_INTEGER start{};
+            start.QuadPart = static_cast<LONGLONG>(start_);
+            if (start_ == kUnknownStart) return E_UNEXPECTED;
+            const HRESULT sought = stream_->Seek(start, STREAM_SEEK_SET, nullptr);
+            if (FAILED(sought)) return sought;
+        }
+        read_ = stream_ != nullptr;
         const HRESULT result = thumbnailOfStream(stream_, cx, bitmap);
         if (SUCCEEDED(result)) *alpha = WTSAT_ARGB;
         return result;

@@ -63,7 +63,8 @@ public:
     IFACEMETHODIMP_(ULONG) AddRef() override;
     IFACEMETHODIMP_(ULONG) Release() override;
     // IInitializeWithStream: once only; the stream is kept until the
-    // handler is released.
+    // handler is released, and each GetThumbnail reads it from the position
+    // it had here.
     IFACEMETHODIMP Initialize(IStream* stream, DWORD mode) override;
     // IThumbnailProvider
     IFACEMETHODIMP GetThumbnail(UINT cx, HBITMAP* bitmap, WTS_ALPHATYPE* alpha) override;
@@ -71,8 +72,13 @@ public:
 private:
     ~ThumbnailProvider();
 
+    static constexpr ULONGLONG kUnknownStart = ~0ull;
+
     std::atomic<ULONG> references_{1};
     IStream* stream_ = nullptr;
+    ULONGLONG start_ = kUnknownStart;  // the stream's position when Initialize was given it
+    bool read_ = false;                // a GetThumbnail has read from the stream
+
 };
 
 }  // namespace qel::explorer

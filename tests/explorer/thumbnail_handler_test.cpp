@@ -64,6 +64,8 @@ Thumbnail thumbnailOf(IClassFactory* factory, const Bytes& file, UINT cx) {
     if (SUCCEEDED(out.result = factory->CreateInstance(nullptr, IID_PPV_ARGS(init.GetAddressOf()))) &&
         SUCCEEDED(out.result = init->Initialize(stream, STGM_READ)) && SUCCEEDED(out.result = init.As(&provider))) {
         out.result = provider->GetThumbnail(cx, &bitmap, &alpha);
+        // The shell may ask one handler again: the same thumbnail, of the whole file.
+        if (SUCCEEDED(out.result) && DeleteObject(bitmap)) out.result = provider->GetThumbnail(cx, &bitmap, &alpha);
     }
     init.Reset(), provider.Reset();
     ULARGE_INTEGER at{};
