@@ -65,8 +65,17 @@ configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${QEL_MSI_FILES}/LICENSE.txt @ONLY 
 set(wxs ${CMAKE_BINARY_DIR}/msi/QelViewer.wxs)
 configure_file(${PROJECT_SOURCE_DIR}/resources/win32/QelViewer.wxs.in ${wxs} @ONLY)
 
+# The custom action that tells the shell the file type changed, carried in
+# the package (Binary table) and never installed.
+add_library(qel_msi_actions MODULE ${PROJECT_SOURCE_DIR}/resources/win32/MsiActions.cpp
+  ${PROJECT_SOURCE_DIR}/resources/win32/MsiActions.def)
+set_target_properties(qel_msi_actions PROPERTIES OUTPUT_NAME QelMsiActions PREFIX ""
+  LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/msi)
+target_link_libraries(qel_msi_actions PRIVATE shell32)
+target_link_options(qel_msi_actions PRIVATE -static-libgcc -static-libstdc++)
+
 set(QEL_MSI_FILE ${CMAKE_BINARY_DIR}/${PROJECT_NAME}-${PROJECT_VERSION}-${QEL_MSI_ARCH}.msi)
-set(binaries QelViewer qel qel_explorer_thumbnail)
+set(binaries QelViewer qel qel_explorer_thumbnail qel_msi_actions)
 set(copies "")
 foreach(target IN LISTS binaries)
   list(APPEND copies COMMAND ${CMAKE_STRIP} -o ${QEL_MSI_FILES}/$<TARGET_FILE_NAME:${target}>

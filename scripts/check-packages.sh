@@ -291,6 +291,10 @@ TABLES
   # it finds it (513: up to its own version inclusive) and removes it first.
   table Upgrade | grep -q $'\t513\t\tWIX_UPGRADE_DETECTED$' && table InstallExecuteSequence | grep -q '^RemoveExistingProducts' ||
     fail "$msi does not replace older versions and rebuilds of its own"
+  # The shell is told of the file type once the installer is done with it.
+  [ "$(table CustomAction)" = $'NotifyAssociationsChanged\t1\tQelMsiActions\tNotifyAssociationsChanged\t' ] &&
+    table InstallExecuteSequence | grep -q $'^NotifyAssociationsChanged\t\t6601$' ||
+    fail "$msi does not tell the shell that the file type changed: $(table CustomAction)"
   # On 64-bit Windows only the x64 package installs, and the x86 one says so.
   refusal=$(printf 'NOT VersionNT64 OR Installed\t.*On 64-bit Windows, install QelViewer-%s-x64.msi instead.' \
     "$(project_version "$dir")")
