@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "imaging/Picture.h"
+#include "imaging/Raster.h"
 #include "packed/HostPicture.h"
 #include "packed/PackedFile.h"
 
@@ -15,22 +16,40 @@ namespace {
 
 constexpr qint64 kChunk = 4096;
 
+// The verdict on what came into decoder: the payload is kept, the pixels
+// are not made.
+qel::DecodeResult verdictOf(qel::PackedDecoder& decoder) { return decoder.finish(nullptr); }
+
 }  // namespace
 
 bool QelImageHandler::canRead() const {
-    if (!canRead(device())) return false;
-    setFormat("qel");
-    return true;
+    // Once decoded, the handler knows: its one picture, until it is read.
+    if (loaded_ ? refusal_.isEmpty() && !delivered_ : canRead(device())) {
+        setFormat("qel");
+        return true;
+    }
+    return false;
 }
 
 bool QelImageHandler::canRead(QIODevice* device) {
     if (!device) return false;
-    const QByteArray head = device->peek(2);
-    return qel::looksPacked(reinterpret_cast<const std::uint8_t*>(head.constData()), static_cast<std::size_t>(head.size()));
+    // A packed file the viewer shows is a zlib stream of at most 2048 bytes
+    // and always fits here, so the peek holds the whole stream.
+    const QByteArray head = device->peek(kChunk);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(head.constData());
+    const auto size = static_cast<std::size_t>(head.size());
+    if (!qel::looksPacked(bytes, size)) return false;
+    try {
+        qel::PackedDecoder decoder;
+        decoder.feed(bytes, size);
+        return verdictOf(decoder).outcome == qel::DecodeOutcome::success;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
 }
 
 bool QelImageHandler::load() const {
-    if (loaded_) return !image_.isNull();
+    if (loaded_) return refusal_.isEmpty();
     loaded_ = true;
     if (!device()) {
         refusal_ = QStringLiteral("no device");
@@ -47,22 +66,14 @@ bool QelImageHandler::load() const {
                 break;
             }
         }
-        const qel::HostPicture picture = qel::hostPictureFromStream(decoder);
-        if (!picture.ok()) {
-            refusal_ = QString::fromStdString(picture.refusal);
+        qel::DecodeResult result = verdictOf(decoder);
+        if (result.outcome != qel::DecodeOutcome::success) {
+            refusal_ = QString::fromStdString(qel::describeOutcome(result));
             return false;
         }
-        QImage image(picture.width(), picture.height(), QImage::Format_ARGB32);
-        qel::PixelTarget target;
-        target.pixels = image.bits();
-        target.stride = static_cast<std::size_t>(image.bytesPerLine());
-        target.size = {picture.width(), picture.height()};
-        target.order = qel::ChannelOrder::argb32;
-        if (image.isNull() || !qel::convertPicture(picture.sprite, target)) {
-            refusal_ = QStringLiteral("out of memory");
-            return false;
-        }
-        image_ = image;
+        const qel::BmpInfo info = qel::checkBmp(result.payload.data(), result.payload.size());
+        size_ = QSize(info.width, info.height);
+        payload_ = std::move(result.payload);
         return true;
     } catch (const std::bad_alloc&) {
         refusal_ = QStringLiteral("out of memory");
@@ -75,9 +86,40 @@ bool QelImageHandler::read(QImage* image) {
         qWarning("qel: cannot show this packed picture: %s", qPrintable(refusal_));
         return false;
     }
-    *image = image_;
-    return true;
+    if (delivered_) return false;  // the file's one picture was read
+    delivered_ = true;
+    try {
+        // The host's buffer first, through Qt 6's allocation limit; then the
+        // sprite, converted straight into it.
+        QImage out;
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+        if (!allocateImage(size_, QImage::Format_ARGB32, &out)) {
+            qWarning("qel: a %dx%d picture is more than the allocation limit allows", size_.width(), size_.height());
+            return false;
+        }
+#else
+        out = QImage(size_, QImage::Format_ARGB32);
+#endif
+        qel::Raster sprite;
+        qel::PixelTarget target;
+        target.pixels = out.bits();
+        target.stride = static_cast<std::size_t>(out.bytesPerLine());
+        target.size = {size_.width(), size_.height()};
+        target.order = qel::ChannelOrder::argb32;
+        if (out.isNull() || !sprite.loadFromMemory(payload_.data(), payload_.size()) ||
+            !qel::convertPicture(sprite, target)) {
+            qWarning("qel: out of memory");
+            return false;
+        }
+        *image = out;
+        return true;
+    } catch (const std::bad_alloc&) {
+        qWarning("qel: out of memory");
+        return false;
+    }
 }
+
+int QelImageHandler::imageCount() const { return load() ? 1 : 0; }
 
 bool QelImageHandler::write(const QImage& image) {
     // Straight alpha, so that a transparent pixel stays alpha 0 and an
@@ -101,7 +143,7 @@ bool QelImageHandler::write(const QImage& image) {
 
 QVariant QelImageHandler::option(ImageOption option) const {
     if (option == ImageFormat) return QImage::Format_ARGB32;
-    if (option == Size && load()) return image_.size();
+    if (option == Size && load()) return size_;
     return QVariant();
 }
 

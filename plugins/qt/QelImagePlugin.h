@@ -7,26 +7,40 @@
 #include <QImage>
 #include <QImageIOHandler>
 #include <QImageIOPlugin>
+#include <QSize>
 #include <QString>
 
+#include <cstdint>
+#include <vector>
+
+// One handler reads one file, which holds one picture: once the file is
+// decoded, canRead() says whether that picture is still to be read, and a
+// second read() fails rather than giving it again (a host reading until
+// canRead() is false, as QMovie does, stops).
 class QelImageHandler : public QImageIOHandler {
 public:
     bool canRead() const override;
     bool read(QImage* image) override;
+    int imageCount() const override;
     bool write(const QImage& image) override;
     QVariant option(ImageOption option) const override;
     bool supportsOption(ImageOption option) const override;
 
-    // True when device's next bytes start as a packed file can: peeked,
-    // never consumed.
+    // True when device's next bytes are a packed file the viewer shows:
+    // peeked, never consumed, and inflated only as far as the payload (at
+    // most 2048 bytes, no pixels), whose BMP check decides. Any other zlib
+    // stream is someone else's.
     static bool canRead(QIODevice* device);
 
 private:
-    // Decodes the device's file once, for the size and for read.
+    // Decodes the device's file once to its verdict and the picture's size,
+    // for canRead, the size and read; no pixels until read.
     bool load() const;
 
     mutable bool loaded_ = false;
-    mutable QImage image_;
+    mutable bool delivered_ = false;  // read() has given the picture
+    mutable std::vector<std::uint8_t> payload_;  // the BMP, when shown
+    mutable QSize size_;
     mutable QString refusal_;
 };
 

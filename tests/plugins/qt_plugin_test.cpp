@@ -24,13 +24,26 @@ TEST(QtImagePlugin, ShowsAndRefusesWhatTheViewerDoes) {
         buffer.open(QIODevice::ReadOnly);
         QImageReader reader(&buffer, "qel");
         const QSize size = reader.size();
+        // One picture, still to be read after the size; none after it (a host reads until canRead() is false).
+        EXPECT_EQ(reader.canRead(), c.expected.ok());
+        EXPECT_EQ(reader.imageCount(), c.expected.ok() ? 1 : 0);
         const QImage image = reader.read().convertToFormat(QImage::Format_RGBA8888);
+        EXPECT_FALSE(reader.canRead() || !reader.read().isNull());
         Shown got{image.width(), image.height(), {}, image.isNull() ? "refused" : ""};
         for (int y = 0; y < image.height(); ++y) {
             got.rgba.insert(got.rgba.end(), image.constScanLine(y), image.constScanLine(y) + image.width() * 4);
         }
         EXPECT_TRUE(samePicture(got, c.expected));
         EXPECT_EQ(size, c.expected.ok() ? image.size() : QSize());
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+        // The host's allocation limit (Qt's, for every reader) holds: 1 MiB is 512x512 pixels.
+        const int limit = QImageReader::allocationLimit();
+        QImageReader::setAllocationLimit(1);
+        QBuffer again(&data);
+        again.open(QIODevice::ReadOnly);
+        EXPECT_EQ(QImageReader(&again, "qel").read().isNull(), !c.expected.ok() || c.expected.width * c.expected.height > 512 * 512);
+        QImageReader::setAllocationLimit(limit);
+#endif
     }
 }
 
@@ -48,6 +61,8 @@ TEST(QtImagePlugin, KnowsPackedFilesByContent) {
         {"packed", bytesOf(hostilePacked("sprite8")), true},
         {"gzip", bytesOf(hostilePacked("gzip")), false},
         {"zlib header of another method", bytesOf(hostilePacked("unknown-method")), false},
+        {"a zlib stream of text", bytesOf(hostilePacked("payload-text")), false},
+        {"a zlib stream of a BMP header claiming 4096x4096", bytesOf(hostilePacked("payload-max-pixels-bits1")), true},
         {"png", png, false},
         {"bmp", bytesOf(soundBmp("sprite24")), false},
     };
