@@ -26,20 +26,28 @@ struct LoadContext {
     GdkPixbufModuleUpdatedFunc updatedFunc;
     gpointer userData;
     qel::PackedDecoder decoder{qel::PackedDecoder::ZlibState::perInput};
+    bool settled = false;     // the decoder has its outcome, picture holds it
+    qel::HostPicture picture;
 };
 
 void setError(GError** error, GdkPixbufError code, const std::string& message) {
     g_set_error_literal(error, GDK_PIXBUF_ERROR, code, message.c_str());
 }
 
-// The pixbuf of the whole picture, converted straight into its buffer.
-GdkPixbuf* pixbufOf(const qel::HostPicture& picture) {
-    GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, picture.width(), picture.height());
+void refuse(GError** error, const qel::HostPicture& picture) {
+    setError(error, GDK_PIXBUF_ERROR_CORRUPT_IMAGE, "Cannot show this packed picture: " + picture.refusal);
+}
+
+// The pixbuf of the picture at width x height, converted straight into its
+// buffer; another size than the picture's is scaled nearest-neighbour, so
+// that every pixel stays a sprite pixel and alpha stays 0 or 255.
+GdkPixbuf* pixbufOf(const qel::HostPicture& picture, int width, int height) {
+    GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, width, height);
     if (!pixbuf) return nullptr;
     qel::PixelTarget target;
     target.pixels = gdk_pixbuf_get_pixels(pixbuf);
     target.stride = static_cast<std::size_t>(gdk_pixbuf_get_rowstride(pixbuf));
-    target.size = {picture.width(), picture.height()};
+    target.size = {width, height};
     if (!qel::convertPicture(picture.sprite, target)) {
         g_object_unref(pixbuf);
         return nullptr;
@@ -50,34 +58,54 @@ GdkPixbuf* pixbufOf(const qel::HostPicture& picture) {
 gpointer beginLoad(GdkPixbufModuleSizeFunc sizeFunc, GdkPixbufModulePreparedFunc preparedFunc,
                    GdkPixbufModuleUpdatedFunc updatedFunc, gpointer userData, GError** error) {
     try {
-        return new LoadContext{sizeFunc, preparedFunc, updatedFunc, userData};
+        auto* context = new LoadContext;
+        context->sizeFunc = sizeFunc;
+        context->preparedFunc = preparedFunc;
+        context->updatedFunc = updatedFunc;
+        context->userData = userData;
+        return context;
     } catch (const std::bad_alloc&) {
         setError(error, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY, "Not enough memory to load a packed picture");
         return nullptr;
     }
 }
 
-// Each piece is inflated as it comes; once the outcome is settled the rest
-// is not looked at.
-gboolean loadIncrement(gpointer data, const guchar* buffer, guint size, GError**) {
+// Each piece is inflated as it comes. Once the outcome is settled the rest
+// is not looked at, and a refusal stops the host from sending more (a huge
+// file that is no picture is not read to its end).
+gboolean loadIncrement(gpointer data, const guchar* buffer, guint size, GError** error) {
     auto* context = static_cast<LoadContext*>(data);
-    context->decoder.feed(buffer, size);
-    return TRUE;
+    if (context->settled) return TRUE;
+    try {
+        if (context->decoder.feed(buffer, size)) return TRUE;
+        context->picture = qel::hostPictureFromStream(context->decoder);
+        context->settled = true;
+    } catch (const std::bad_alloc&) {
+        setError(error, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY, "Not enough memory to load a packed picture");
+        return FALSE;
+    }
+    if (context->picture.ok()) return TRUE;
+    refuse(error, context->picture);
+    return FALSE;
 }
 
 gboolean stopLoad(gpointer data, GError** error) {
     auto* context = static_cast<LoadContext*>(data);
     gboolean ok = FALSE;
     try {
-        qel::HostPicture picture = qel::hostPictureFromStream(context->decoder);
+        if (!context->settled) context->picture = qel::hostPictureFromStream(context->decoder);
+        const qel::HostPicture& picture = context->picture;
         if (!picture.ok()) {
-            setError(error, GDK_PIXBUF_ERROR_CORRUPT_IMAGE, "Cannot show this packed picture: " + picture.refusal);
+            refuse(error, picture);
         } else {
+            // The host may ask for another size (a thumbnail,
+            // new_from_file_at_size): made here, rather than scaled
+            // afterwards by GdkPixbuf, which would blend the sprite's pixels.
             int width = picture.width(), height = picture.height();
             if (context->sizeFunc) context->sizeFunc(&width, &height, context->userData);
             // A size of 0 asks only for the picture's size.
-            GdkPixbuf* pixbuf = width == 0 || height == 0 ? nullptr : pixbufOf(picture);
-            if (width == 0 || height == 0) {
+            GdkPixbuf* pixbuf = width <= 0 || height <= 0 ? nullptr : pixbufOf(picture, width, height);
+            if (width <= 0 || height <= 0) {
                 ok = TRUE;
             } else if (!pixbuf) {
                 setError(error, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY, "Not enough memory to load a packed picture");

@@ -69,10 +69,15 @@ TEST(PixbufLoader, ShowsAndRefusesWhatTheViewerDoes) {
         writeFile(path, c.file);
         GError* error = nullptr;
         expectShown(given(gdk_pixbuf_new_from_file(path.c_str(), &error), error), c);
+        // Fed a byte at a time, the loader takes no byte past the one where the core settles a refusal.
+        PackedDecoder core;
+        std::size_t settled = 0, taken = 0;
+        while (settled < c.file.size() && core.feed(&c.file[settled], 1)) ++settled;
         GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_mime_type("image/x-qel", nullptr);
         ASSERT_NE(loader, nullptr);
-        for (const std::uint8_t& byte : c.file) ASSERT_TRUE(gdk_pixbuf_loader_write(loader, &byte, 1, nullptr));
-        GdkPixbuf* fed = gdk_pixbuf_loader_close(loader, &error) ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
+        while (taken < c.file.size() && gdk_pixbuf_loader_write(loader, &c.file[taken], 1, &error)) ++taken;
+        EXPECT_EQ(taken, c.expected.ok() ? c.file.size() : settled);
+        GdkPixbuf* fed = taken == c.file.size() && gdk_pixbuf_loader_close(loader, &error) ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
         expectShown(given(fed ? GDK_PIXBUF(g_object_ref(fed)) : nullptr, error), c);
         g_object_unref(loader);
         // Without the name or a type, as geeqie and gthumb load: the content alone finds the loader.
@@ -104,18 +109,23 @@ TEST(PixbufLoader, SavesWhatQelPackAcceptsAndLoadsItBack) {
 }
 
 // The desktop's thumbnailer for image types, headless, enlarges the 24x24
-// sprite to 48x48 through the loader.
+// sprite to 128x128 through the loader, and so does a host that asks for a
+// size: nearest-neighbour, as the core scales, never blended.
 TEST(PixbufLoader, ThumbnailerDrawsPackedFiles) {
     ASSERT_TRUE(cachesReady());
     ScopedWorkDir dir;
     writeFile(dir.file("star.qel"), hostilePacked("sprite8"));
-    const std::string run = QEL_CHILD_ENV " gdk-pixbuf-thumbnailer -s 48 " + dir.file("star.qel") + " " + dir.file("star.png");
+    const std::string run = QEL_CHILD_ENV " gdk-pixbuf-thumbnailer -s 128 " + dir.file("star.qel") + " " + dir.file("star.png");
     ASSERT_EQ(std::system(run.c_str()), 0) << run;
     GError* error = nullptr;
     const Shown thumbnail = given(gdk_pixbuf_new_from_file(dir.file("star.png").c_str(), &error), error);
-    EXPECT_EQ(thumbnail.width, 48);
-    ASSERT_EQ(thumbnail.rgba.size(), 48u * 48 * 4) << thumbnail.refusal;
+    EXPECT_EQ(thumbnail.width, 128);
+    ASSERT_EQ(thumbnail.rgba.size(), 128u * 128 * 4) << thumbnail.refusal;
     EXPECT_EQ(thumbnail.rgba[3], 0);  // the corner is the key colour
+    const HostPicture sprite = hostPictureFromBytes(hostilePacked("sprite8").data(), hostilePacked("sprite8").size());
+    EXPECT_TRUE(thumbnail.rgba == scaledRgba(sprite.sprite, {128, 128}, KeyPixel::keepColour));
+    const Shown sized = given(gdk_pixbuf_new_from_file_at_size(dir.file("star.qel").c_str(), 37, 37, &error), error);
+    EXPECT_TRUE(sized.rgba == scaledRgba(sprite.sprite, {37, 37}, KeyPixel::keepColour)) << sized.refusal;
 }
 
 }  // namespace
