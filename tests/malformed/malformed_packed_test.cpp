@@ -290,6 +290,11 @@ TEST(MalformedPacked, ReadingStopsWhereTheOutcomeIsDecided) {
     EXPECT_EQ(pushed.finish(&sprite).outcome, DecodeOutcome::success);
     EXPECT_FALSE(pushed.feed(file.data(), 1));
     EXPECT_EQ(pushed.finish(&sprite).outcome, DecodeOutcome::openFailure);  // once only
+    // And at the piece that fills the payload's room: what follows cannot change the outcome.
+    const Bytes zeros = hostilePacked("payload-mebibyte-of-zeros");
+    PackedDecoder overflowing;
+    for (taken = 0; taken < zeros.size() && overflowing.feed(zeros.data() + taken, 100);) taken += 100;
+    EXPECT_LT(taken, zeros.size() / 2);
 
     // A read that fails is a file that cannot be read: no diagnostic.
     class FailingSource final : public ByteSource {

@@ -101,6 +101,14 @@ TEST(PixbufLoader, SavesWhatQelPackAcceptsAndLoadsItBack) {
         const std::string path = dir.file(std::string(c.what) + ".qel");
         GError* error = nullptr;
         const bool saved = gdk_pixbuf_save(pixbuf, path.c_str(), "qel", &error, nullptr);
+        gchar* buffer = nullptr;  // through the module's save_to_callback: the same bytes, or the same refusal
+        gsize size = 0;
+        GError* bufferError = nullptr;
+        EXPECT_EQ(gdk_pixbuf_save_to_buffer(pixbuf, &buffer, &size, "qel", &bufferError, nullptr), saved);
+        EXPECT_STREQ(bufferError ? bufferError->message : "", saved ? "" : error->message);
+        EXPECT_TRUE(!saved || Bytes(buffer, buffer + size) == readFile(path));
+        g_clear_error(&bufferError);
+        g_free(buffer);
         g_object_unref(pixbuf);
         const Shown back = given(saved ? gdk_pixbuf_new_from_file(path.c_str(), &error) : nullptr, error);
         EXPECT_EQ(back.refusal, *c.refusal ? "Cannot save as a packed picture: " + std::string(c.refusal) : "");
