@@ -7,6 +7,8 @@
 #include <new>
 #include <vector>
 
+#include <zlib.h>
+
 #include "imaging/Picture.h"
 #include "imaging/Raster.h"
 #include "packed/HostPicture.h"
@@ -19,6 +21,22 @@ constexpr qint64 kChunk = 4096;
 // The verdict on what came into decoder: the payload is kept, the pixels
 // are not made.
 qel::DecodeResult verdictOf(qel::PackedDecoder& decoder) { return decoder.finish(nullptr); }
+
+// Whether the start of a zlib stream inflates to a BMP the reader accepts,
+// the stream's end not among the bytes: at most the payload's room is made.
+bool inflatesToPicture(const std::uint8_t* data, std::size_t size) {
+    std::vector<std::uint8_t> head(qel::kMaxPayloadSize);
+    z_stream stream{};
+    if (inflateInit(&stream) != Z_OK) return false;
+    stream.next_in = const_cast<Bytef*>(data);
+    stream.avail_in = static_cast<uInt>(size);
+    stream.next_out = head.data();
+    stream.avail_out = static_cast<uInt>(head.size());
+    const int code = inflate(&stream, Z_SYNC_FLUSH);
+    head.resize(head.size() - stream.avail_out);
+    inflateEnd(&stream);
+    return (code == Z_OK || code == Z_BUF_ERROR) && qel::checkBmp(head.data(), head.size()).accepted;
+}
 
 }  // namespace
 
@@ -33,16 +51,20 @@ bool QelImageHandler::canRead() const {
 
 bool QelImageHandler::canRead(QIODevice* device) {
     if (!device) return false;
-    // A packed file the viewer shows is a zlib stream of at most 2048 bytes
-    // and always fits here, so the peek holds the whole stream.
+    // A packed file holds at most 2048 bytes of BMP, so its stream nearly
+    // always ends within the peek, and the viewer's own verdict decides.
+    // One that goes on past it (empty blocks after the picture) is decided
+    // by the BMP check on what it has inflated to so far.
     const QByteArray head = device->peek(kChunk);
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(head.constData());
     const auto size = static_cast<std::size_t>(head.size());
     if (!qel::looksPacked(bytes, size)) return false;
     try {
         qel::PackedDecoder decoder;
-        decoder.feed(bytes, size);
-        return verdictOf(decoder).outcome == qel::DecodeOutcome::success;
+        if (!decoder.feed(bytes, size) || head.size() < kChunk) {
+            return verdictOf(decoder).outcome == qel::DecodeOutcome::success;
+        }
+        return inflatesToPicture(bytes, size);
     } catch (const std::bad_alloc&) {
         return false;
     }

@@ -12,7 +12,7 @@ function(qel_add_qt_image_plugin major)
   set(target qel_qt${major}_image_plugin)
   set(here ${PROJECT_SOURCE_DIR}/plugins/qt)
   add_library(${target} MODULE ${here}/QelImagePlugin.cpp ${here}/QelImagePlugin.h)
-  target_link_libraries(${target} PRIVATE Qt${major}::Gui qel_packed)
+  target_link_libraries(${target} PRIVATE Qt${major}::Gui qel_packed qel_zlib)
   # Only Qt's plugin entry points leave the module.
   set(exports ${CMAKE_CURRENT_BINARY_DIR}/exports.map)
   file(WRITE ${exports} "{ global: qt_plugin_instance; qt_plugin_query_metadata*; local: *; };\n")

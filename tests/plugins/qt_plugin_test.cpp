@@ -22,6 +22,7 @@ TEST(QtImagePlugin, ShowsAndRefusesWhatTheViewerDoes) {
         QByteArray data = bytesOf(c.file);
         QBuffer buffer(&data);
         buffer.open(QIODevice::ReadOnly);
+        EXPECT_EQ(QImageReader::imageFormat(&buffer) == "qel", c.expected.ok());  // by content alone, exactly
         QImageReader reader(&buffer, "qel");
         const QSize size = reader.size();
         // One picture, still to be read after the size; none after it (a host reads until canRead() is false).
