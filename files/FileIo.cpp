@@ -124,6 +124,4 @@ WriteResult publishFile(const std::string& path, const std::uint8_t* data, std::
     return directory.publish(path.substr(prefix.size()), data, size, replace, method);
 }
 
-InputFile::~InputFile() { close(); }
-
 }  // namespace qel

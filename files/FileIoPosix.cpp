@@ -266,6 +266,8 @@ constexpr bool kFlushesAtEnd = false;
 
 }  // namespace
 
+InputFile::~InputFile() { close(); }
+
 bool InputFile::open(const std::string& path) {
     close();
     // O_NONBLOCK: a FIFO opens at once instead of waiting for a writer, and

@@ -110,6 +110,8 @@ std::wstring widePath(const std::string& path) {
     return L"\\\\?\\" + full;
 }
 
+InputFile::~InputFile() { close(); }
+
 bool InputFile::open(const std::string& path) {
     close();
     const std::wstring name = widePath(path);
