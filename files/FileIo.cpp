@@ -41,6 +41,7 @@ constexpr int kTemporaryAttempts = 100;
 
 // Set by failFlushesForTesting.
 std::atomic<int> flushErrorForTests{0};
+std::atomic<int> flushesBeforeErrorForTests{0};
 
 }  // namespace
 
@@ -64,11 +65,23 @@ bool flushesEachFile(Durability durability, bool flushAllReaches) {
     return durability == Durability::eachFile || !flushAllReaches;
 }
 
-int injectedFlushError() { return flushErrorForTests.load(); }
+int injectedFlushError() {
+    const int error = flushErrorForTests.load();
+    if (error == 0) return 0;
+    // The flushes a test lets through still reach the system.
+    int left = flushesBeforeErrorForTests.load();
+    while (left > 0) {
+        if (flushesBeforeErrorForTests.compare_exchange_weak(left, left - 1)) return 0;
+    }
+    return error;
+}
 
 }  // namespace detail
 
-void failFlushesForTesting(int errorNumber) { flushErrorForTests.store(errorNumber); }
+void failFlushesForTesting(int errorNumber, int after) {
+    flushesBeforeErrorForTests.store(after);
+    flushErrorForTests.store(errorNumber);
+}
 
 bool MemorySource::read(std::uint8_t* buffer, std::size_t capacity, std::size_t& count) {
     std::size_t n = std::min(capacity, size_ - offset_);

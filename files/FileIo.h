@@ -166,9 +166,11 @@ private:
 #endif
 };
 
-// For tests: every flush of a file or directory fails with errorNumber
-// instead of reaching the system, until it is called with 0.
-void failFlushesForTesting(int errorNumber);
+// For tests: every flush of a file or directory after the first `after`
+// fails with errorNumber instead of reaching the system, until it is called
+// with 0. A file's data is flushed before it takes its name and, on POSIX
+// systems, its directory after: after = 1 fails only the directory's.
+void failFlushesForTesting(int errorNumber, int after = 0);
 
 // Publishes size bytes at path as an OutputDirectory does in path's directory.
 WriteResult publishFile(const std::string& path, const std::uint8_t* data, std::size_t size, bool replace,

@@ -178,15 +178,20 @@ TEST(QelWriting, EveryCommandReplacesThroughALinkAndKeepsThePermissions) {
 TEST(QelWriting, AFailedFlushFailsTheCommandWithItsReason) {
     ScopedWorkDir dir;
     writePacked("star.qel", starBmp());
+    writeFile("in.bmp", starBmp());
     failFlushesForTesting(EIO);
     const CliRun extracted = runCli({"extract", "star.qel"});
+    const CliRun packedRun = runCli({"pack", "in.bmp"});
     const CliRun rendered = runCli({"render", "-o", "canvas.bmp", "star.qel"});
     failFlushesForTesting(0);
     EXPECT_EQ(extracted.status, 1);
+    EXPECT_EQ(packedRun.status, 1);
 #ifndef _WIN32
     EXPECT_EQ(extracted.err, "qel: .: cannot flush: " + describeError(EIO) + "\n");
+    EXPECT_EQ(packedRun.err, extracted.err);  // the batch's flush at its end
 #else  // flushed file by file
     EXPECT_EQ(extracted.err, "qel: star.qel: cannot write star.bmp: " + describeError(EIO) + "\n");
+    EXPECT_EQ(packedRun.err, "qel: in.bmp: cannot write in.qel: " + describeError(EIO) + "\n");
 #endif
     EXPECT_EQ(rendered.status, 1);
     EXPECT_EQ(rendered.err, "qel: star.qel: cannot write canvas.bmp: " + describeError(EIO) + "\n");

@@ -116,6 +116,13 @@ TEST(QelInfo, WhatIsNotARegularFileCannotBeOpenedAndNothingHangs) {
     // Nor is a device a file, even under a packed name.
     fs::create_symlink("/dev/zero", "zero.qel");
     EXPECT_EQ(runCli({"info", "zero.qel"}).out, "zero.qel: cannot open\n");
+    // Links in a listed folder are what they lead to: a file's is listed, a device's or a dangling one is not.
+    fs::create_directories("set");
+    writePacked("star.qel", starBmp());
+    for (const auto& link : {std::pair("set/a.qel", "../star.qel"), {"set/b.qel", "/dev/zero"}, {"set/c.qel", "gone"}}) {
+        fs::create_symlink(link.second, link.first);
+    }
+    EXPECT_EQ(runCli({"info", "set"}).out, "set/a.qel: 24x24, 24-bit, 1782 bytes\n");
 #endif
 }
 
