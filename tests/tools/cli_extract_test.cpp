@@ -4,6 +4,10 @@
 #include <cerrno>
 #include <filesystem>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "files/FileIo.h"
 #include "tests/support/BmpFactory.h"
 #include "tests/support/TestFiles.h"
@@ -171,6 +175,32 @@ TEST(QelWriting, EveryCommandReplacesThroughALinkAndKeepsThePermissions) {
         EXPECT_TRUE(fs::is_symlink(c.link)) << c.args[0];
         EXPECT_GT(fs::file_size("kept/real"), 1u) << c.args[0];
         EXPECT_EQ(fs::status("kept/real").permissions() & fs::perms::all, mode) << c.args[0];
+    }
+}
+#else
+TEST(QelWriting, EveryCommandReplacesAndKeepsTheHiddenAndSystemAttributes) {
+    const struct {
+        std::vector<std::string> args;
+        std::string target;
+        DWORD attributes;  // the target's before and after
+    } cases[] = {
+        {{"extract", "-f", "star.qel"}, "star.bmp", FILE_ATTRIBUTE_HIDDEN},
+        {{"pack", "-f", "-o", "packed", "in.bmp"}, "packed/in.qel", FILE_ATTRIBUTE_SYSTEM},
+        {{"render", "-o", "out.bmp", "star.qel"}, "out.bmp", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
+        {{"thumbnail", "-s", "16", "star.qel", "out.png"}, "out.png", FILE_ATTRIBUTE_HIDDEN},
+    };
+    for (const auto& c : cases) {
+        ScopedWorkDir dir;
+        writePacked("star.qel", starBmp());
+        writeFile("in.bmp", starBmp());
+        fs::create_directories("packed");
+        writeFile(c.target, {'o'});
+        ASSERT_TRUE(SetFileAttributesA(c.target.c_str(), c.attributes));
+        const CliRun run = runCli(c.args);
+        EXPECT_EQ(run.status, 0) << c.args[0] << ": " << run.err;
+        EXPECT_GT(fs::file_size(c.target), 1u) << c.args[0];
+        EXPECT_EQ(GetFileAttributesA(c.target.c_str()) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM), c.attributes)
+            << c.args[0];
     }
 }
 #endif
