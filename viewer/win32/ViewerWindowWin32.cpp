@@ -12,8 +12,13 @@
 
 #include "files/FileIo.h"
 #include "resources/win32/QelViewerRes.h"
+#include "viewer/Scene.h"
 #include "viewer/Viewer.h"
 #include "viewer/ViewerWindow.h"
+
+#ifndef WM_DPICHANGED
+#define WM_DPICHANGED 0x02E0
+#endif
 
 namespace qel::win32 {
 
@@ -67,19 +72,73 @@ struct ViewerFrame {
     Win32Window window;
     Viewer viewer;
     std::string pendingFile;  // from the command line, until the loop opens it
+    int scale = 1;            // canvasScaleForDpi of the window's screen
 };
 
 ViewerFrame* frameOf(HWND window) {
     return reinterpret_cast<ViewerFrame*>(GetWindowLongPtrW(window, GWLP_USERDATA));
 }
 
-void paint(HWND window, Viewer& viewer) {
-    viewer.composeScene();
+void paint(HWND window, ViewerFrame& frame) {
+    frame.viewer.composeScene();
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(window, &ps);
     if (dc) {
-        present(dc, viewer.scene().canvas, 0, 0);
+        present(dc, frame.viewer.scene().canvas, 0, 0, frame.scale);
         EndPaint(window, &ps);
+    }
+}
+
+// A user32 function of a later Windows than the oldest the program runs on,
+// or null where there is none.
+template <typename Function>
+Function laterUser32(const char* name) {
+    const HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    return user32 ? reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(user32, name))) : nullptr;
+}
+
+// The DPI of the window's screen (Windows 10 1607 on), or the system's.
+UINT windowDpi(HWND window) {
+    static const auto getDpiForWindow = laterUser32<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
+    if (getDpiForWindow) {
+        const UINT dpi = getDpiForWindow(window);
+        if (dpi > 0) return dpi;
+    }
+    HDC dc = GetDC(window);
+    const int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSY) : 0;
+    if (dc) ReleaseDC(window, dc);
+    return dpi > 0 ? static_cast<UINT>(dpi) : 96;
+}
+
+// Sizes the window so that its client area below the menu bar is the canvas
+// at the scale of a screen of dpi, keeping its top-left corner, or moving it
+// to the one Windows suggests on a change of screen.
+void fitToCanvas(HWND window, ViewerFrame& frame, UINT dpi, const RECT* suggested) {
+    frame.scale = canvasScaleForDpi(static_cast<int>(dpi));
+    const int width = kCanvasWidth * frame.scale;
+    const int height = kCanvasHeight * frame.scale;
+    const auto style = static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE));
+    const auto exStyle = static_cast<DWORD>(GetWindowLongW(window, GWL_EXSTYLE));
+    static const auto adjustForDpi =
+        laterUser32<BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT)>("AdjustWindowRectExForDpi");
+    RECT outer{0, 0, width, height};
+    if (!(adjustForDpi && adjustForDpi(&outer, style, TRUE, exStyle, dpi))) {
+        outer = RECT{0, 0, width, height};
+        AdjustWindowRectEx(&outer, style, TRUE, exStyle);
+    }
+    RECT now{};
+    GetWindowRect(window, &now);
+    const POINT at = suggested ? POINT{suggested->left, suggested->top} : POINT{now.left, now.top};
+    int outerWidth = outer.right - outer.left;
+    int outerHeight = outer.bottom - outer.top;
+    SetWindowPos(window, nullptr, at.x, at.y, outerWidth, outerHeight, SWP_NOZORDER | SWP_NOACTIVATE);
+    // The calculation takes the menu bar as one line; one that wraps, or a
+    // frame the system draws otherwise, shows in the client area it leaves.
+    RECT client{};
+    if (GetClientRect(window, &client) && (client.right != width || client.bottom != height)) {
+        outerWidth += width - client.right;
+        outerHeight += height - client.bottom;
+        SetWindowPos(window, nullptr, 0, 0, outerWidth, outerHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
 }
 
@@ -117,9 +176,12 @@ bool registerViewerClass(HINSTANCE instance) {
 }
 
 HWND createViewerWindow(HINSTANCE instance) {
-    return CreateWindowExW(0, kWideClassName, kWideTitle, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
-                           CW_USEDEFAULT, CW_USEDEFAULT, kWindowWidth, kWindowHeight, nullptr, nullptr,
-                           instance, nullptr);
+    HWND window = CreateWindowExW(0, kWideClassName, kWideTitle, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, kCanvasWidth, kCanvasHeight, nullptr, nullptr,
+                                  instance, nullptr);
+    ViewerFrame* frame = window ? frameOf(window) : nullptr;
+    if (frame) fitToCanvas(window, *frame, windowDpi(window), nullptr);
+    return window;
 }
 
 std::vector<std::string> commandLineArguments(const wchar_t* commandLine) {
@@ -178,7 +240,12 @@ LRESULT CALLBACK viewerWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
         delete frame;
         return DefWindowProcW(window, message, wParam, lParam);
     case WM_PAINT:
-        paint(window, viewer);
+        paint(window, *frame);
+        return 0;
+    case WM_DPICHANGED:
+        // The window moved to a screen of another scale, or the scale changed.
+        fitToCanvas(window, *frame, LOWORD(wParam), reinterpret_cast<const RECT*>(lParam));
+        InvalidateRect(window, nullptr, FALSE);
         return 0;
     case WM_KEYDOWN:
         if (wParam == VK_ESCAPE) viewer.onEscape();
@@ -201,8 +268,8 @@ LRESULT CALLBACK viewerWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     }
 }
 
-void present(HDC dc, const Raster& raster, int x, int y) {
-    if (!raster.allocated() || raster.width() <= 0 || raster.height() <= 0) return;
+void present(HDC dc, const Raster& raster, int x, int y, int scale) {
+    if (!raster.allocated() || raster.width() <= 0 || raster.height() <= 0 || scale < 1) return;
     const int width = raster.width();
     const int height = raster.height();
 
@@ -229,7 +296,8 @@ void present(HDC dc, const Raster& raster, int x, int y) {
         padded = paddedRows(raster);
         bits = padded.data();
     }
-    StretchDIBits(dc, x, y, width, height, 0, 0, width, height, bits, &info, DIB_RGB_COLORS, SRCCOPY);
+    StretchDIBits(dc, x, y, width * scale, height * scale, 0, 0, width, height, bits, &info, DIB_RGB_COLORS,
+                  SRCCOPY);
 }
 
 }  // namespace qel::win32
