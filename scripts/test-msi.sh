@@ -32,9 +32,9 @@ fail() { echo "test-msi: $*" >&2; failures=$((failures + 1)); }
 wine() { "$WINELOADER" "$@"; }
 msiexec() { wine msiexec "$1" "Z:${2//\//\\}" /qn; }
 dir="$WINEPREFIX/drive_c/Program Files/QelViewer"
-# KEY|NAME|DATA as installed: root 2 is HKLM, #N a DWORD.
+# KEY|NAME|DATA as installed: root 2 is HKLM, #N a DWORD, #xHEX binary.
 msiinfo export "$msi" Registry | tail -n +4 | tr -d '\r' | cut -f3-5 | tr '\t' '|' |
-  sed 's/^/HKLM\\/; s/\[INSTALLDIR\]/C:\\Program Files\\QelViewer\\/g; s/|#\([0-9]\)$/|0x\1/' > "$scratch/keys"
+  sed 's/^/HKLM\\/; s/\[INSTALLDIR\]/C:\\Program Files\\QelViewer\\/g; s/|#\([0-9]\)$/|0x\1/; s/|#x\([0-9A-F]*\)$/|\1/' > "$scratch/keys"
 products() {  # the DisplayVersion of each installed QelViewer
   wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null | tr -d '\r' |
     awk '/DisplayName +REG_SZ +QelViewer$/ {q = 1} /DisplayVersion/ {v = $NF} /^$/ {if (q) print v; q = 0} END {if (q) print v}'

@@ -1,5 +1,6 @@
-// The thumbnail handler as the shell drives it, against the core's pixels. ThumbnailHandler: the DLL beside
-// this test, loaded by path. InstalledShell: run only by scripts/test-msi.sh, where the MSI is installed.
+// The thumbnail handler as the shell drives it, and the WIC decoder as WIC programs do, against the core's
+// pixels. ThumbnailHandler: the DLL beside this test, loaded by path. InstalledShell: run only by
+// scripts/test-msi.sh, where the MSI is installed.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -7,16 +8,20 @@
 #include <shellapi.h>
 #include <shlwapi.h>
 #include <thumbcache.h>
+#include <wincodec.h>
 #include <wrl/client.h>
 
+#include <filesystem>
 #include <sstream>
 #include <tuple>
 #include <utility>
 
+#include "demo/DemoFiles.h"
 #include "files/FileIo.h"
 #include "imaging/Picture.h"
 #include "imaging/Raster.h"
 #include "packed/PackedFile.h"
+#include "plugins/explorer/DecoderIds.h"
 #include "plugins/explorer/ThumbnailClsid.h"
 #include "tests/malformed/HostileInputs.h"
 #include "tests/support/BmpFactory.h"
@@ -196,6 +201,77 @@ TEST(InstalledShell, TheOpenVerbStartsTheViewerWithTheFile) {
     CloseHandle(info.hProcess);
     EXPECT_EQ(status, 0u);
     EXPECT_EQ(qel::testing::readFile(work.file("My Sprites/star sprite.bmp")), bmp);
+}
+
+// A WIC program that names no decoder opens each demo sprite, a sprite of an odd shape and every hostile
+// file: the core's pixels (`qel extract --png`'s) through WICConvertBitmapSource to 32bppBGRA and 24bppBGR,
+// or a failure where the viewer refuses the file. The component enumerator lists the decoder.
+TEST(InstalledShell, WicProgramsOpenSpritesThroughTheRegisteredDecoder) {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    ComPtr<IWICImagingFactory> wic;
+    ASSERT_EQ(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&wic)), S_OK);
+    qel::testing::ScopedWorkDir work;
+    // The file's pixels in format, channels bytes a pixel, as width, height and bytes; {} where refused.
+    using Pixels = std::tuple<UINT, UINT, Bytes>;
+    const auto throughWic = [&](const std::string& name, const Bytes& file, REFGUID format, UINT channels) {
+        qel::testing::writeFile(work.file(name), file);
+        ComPtr<IWICBitmapDecoder> decoder;
+        ComPtr<IWICBitmapFrameDecode> frame;
+        ComPtr<IWICBitmapSource> converted;
+        UINT width = 0, height = 0;
+        Bytes pixels;
+        if (FAILED(wic->CreateDecoderFromFilename(qel::utf8ToWide(work.file(name)).c_str(), nullptr, GENERIC_READ,
+                                                  WICDecodeMetadataCacheOnDemand, &decoder)) ||
+            FAILED(decoder->GetFrame(0, &frame)) || FAILED(WICConvertBitmapSource(format, frame.Get(), &converted)) ||
+            FAILED(converted->GetSize(&width, &height))) {
+            return Pixels{};
+        }
+        pixels.resize(std::size_t{width} * height * channels);
+        const HRESULT copied = converted->CopyPixels(nullptr, width * channels, static_cast<UINT>(pixels.size()), pixels.data());
+        return SUCCEEDED(copied) ? Pixels{width, height, pixels} : Pixels{0, 0, {1}};
+    };
+    // The core's picture in the same layout: straight BGRA with the key colour kept, or BGR.
+    const auto core = [](const Bytes& file, UINT channels) {
+        qel::Raster sprite;
+        std::ostringstream diagnostics;
+        if (qel::decodePackedBytes(file.data(), file.size(), sprite, diagnostics).outcome != qel::DecodeOutcome::success) {
+            return Pixels{};
+        }
+        const Bytes rgba = qel::pictureRgba(sprite, qel::KeyPixel::keepColour);
+        Bytes pixels;
+        for (std::size_t i = 0; i + 3 < rgba.size(); i += 4) {
+            pixels.insert(pixels.end(), {rgba[i + 2], rgba[i + 1], rgba[i], rgba[i + 3]});
+            pixels.resize(pixels.size() - 4 + channels);
+        }
+        return Pixels{static_cast<UINT>(sprite.width()), static_cast<UINT>(sprite.height()), pixels};
+    };
+    std::vector<qel::testing::NamedInput> files = qel::testing::hostilePackedFiles();
+    for (qel::demo::DemoFile& demo : qel::demo::makeDemoFiles()) {
+        if (std::filesystem::path(demo.name).extension() == ".qel") files.push_back({demo.name, std::move(demo.bytes)});
+    }
+    files.push_back({"odd", packedOf(qel::testing::makeBmp24(30, 7, [](int x, int y) { return x % 3 ? 0x102030u * y : 0xFF00FFu; }))});
+    int index = 0, shown = 0;
+    for (const qel::testing::NamedInput& input : files) {
+        const std::string name = "wic-" + std::to_string(index++) + ".qel";
+        EXPECT_EQ(throughWic(name, input.bytes, GUID_WICPixelFormat32bppBGRA, 4), core(input.bytes, 4)) << input.name;
+        EXPECT_EQ(throughWic(name, input.bytes, GUID_WICPixelFormat24bppBGR, 3), core(input.bytes, 3)) << input.name;
+        shown += !std::get<2>(core(input.bytes, 4)).empty();
+    }
+    EXPECT_GE(shown, 6);  // the demo's four sprites and the odd one at least
+    ComPtr<IEnumUnknown> decoders;
+    ASSERT_EQ(wic->CreateComponentEnumerator(WICDecoder, WICComponentEnumerateDefault, &decoders), S_OK);
+    std::wstring listed;
+    for (ComPtr<IUnknown> item; decoders->Next(1, item.ReleaseAndGetAddressOf(), nullptr) == S_OK;) {
+        ComPtr<IWICBitmapDecoderInfo> info;
+        CLSID clsid{};
+        wchar_t text[2][64] = {};
+        UINT length = 0;
+        if (SUCCEEDED(item.As(&info)) && SUCCEEDED(info->GetCLSID(&clsid)) && clsid == qel::explorer::kDecoderClsid &&
+            SUCCEEDED(info->GetFileExtensions(64, text[0], &length)) && SUCCEEDED(info->GetMimeTypes(64, text[1], &length))) {
+            listed += std::wstring(text[0]) + L" " + text[1] + L";";
+        }
+    }
+    EXPECT_EQ(listed, L".qel image/x-qel;");
 }
 
 }  // namespace
