@@ -20,9 +20,8 @@ void BM_DecodePackedBytes(benchmark::State& state) {
     const auto bmp = makeSprite24(1234);
     const auto packed = qel::packBytes(bmp.data(), bmp.size(), 9);
     qel::Raster sprite;
-    std::ostringstream diag;
     for (auto _ : state) {
-        qel::DecodeResult result = qel::decodePackedBytes(packed.data(), packed.size(), sprite, diag);
+        qel::DecodeResult result = qel::decodePacked(packed.data(), packed.size(), &sprite);
         benchmark::DoNotOptimize(result.payload.data());
         if (result.outcome != qel::DecodeOutcome::success) state.SkipWithError("decode failed");
     }

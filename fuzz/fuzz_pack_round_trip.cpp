@@ -1,4 +1,4 @@
-// qel::packPicture followed by qel::decodePackedBytes. Whatever pack accepts
+// qel::packPicture followed by qel::decodePacked. Whatever pack accepts
 // must come back from the decoder as a success holding the very same bytes
 // and the same picture; whatever it refuses must be refused for the reason
 // given.
@@ -33,7 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         QEL_FUZZ_CHECK(isPicture && size <= qel::kMaxPayloadSize && !packed.packed.empty());
         qel::Raster sprite;
         std::ostringstream diag;
-        const qel::DecodeResult result = qel::decodePackedBytes(packed.packed.data(), packed.packed.size(), sprite, diag);
+        const qel::DecodeResult result = qel::decodePacked(packed.packed.data(), packed.packed.size(), &sprite);
+        qel::writeDecodeDiagnostic(diag, result);
         QEL_FUZZ_CHECK(result.outcome == qel::DecodeOutcome::success);
         QEL_FUZZ_CHECK(result.hasPayload && result.payload.size() == size);
         QEL_FUZZ_CHECK(size == 0 || std::memcmp(result.payload.data(), data, size) == 0);

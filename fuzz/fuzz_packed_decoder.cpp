@@ -1,4 +1,4 @@
-// qel::decodePackedBytes on arbitrary bytes: the step from a packed file's
+// qel::decodePacked on arbitrary bytes: the step from a packed file's
 // contents to an outcome, with no file involved. The outcome, the payload and
 // the diagnostic text must agree with each other, with what zlib itself makes
 // of the bytes given room to spare, and with what the BMP reader makes of the
@@ -102,7 +102,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Snapshot before = snapshot(sprite);
 
     std::ostringstream diag;
-    const qel::DecodeResult result = qel::decodePackedBytes(data, size, sprite, diag);
+    const qel::DecodeResult result = qel::decodePacked(data, size, &sprite);
+    qel::writeDecodeDiagnostic(diag, result);
 
     QEL_FUZZ_CHECK(result.payload.size() <= qel::kMaxPayloadSize);
     const bool payloadOutcome = result.outcome == qel::DecodeOutcome::notAPicture ||

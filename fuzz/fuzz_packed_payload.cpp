@@ -1,4 +1,4 @@
-// qel::decodePackedBytes on sound zlib streams carrying arbitrary payloads.
+// qel::decodePacked on sound zlib streams carrying arbitrary payloads.
 // Mutating packed bytes directly rarely gives a stream that inflates, so this
 // target packs the input itself (at a zlib level taken from its length, 0 to
 // 9) and checks that the decoder hands on every payload that fits byte for
@@ -35,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
 
     std::ostringstream diag;
-    const qel::DecodeResult result = qel::decodePackedBytes(packed.data(), packed.size(), sprite, diag);
+    const qel::DecodeResult result = qel::decodePacked(packed.data(), packed.size(), &sprite);
+    qel::writeDecodeDiagnostic(diag, result);
 
     if (size > qel::kMaxPayloadSize) {
         QEL_FUZZ_CHECK(result.outcome == qel::DecodeOutcome::inflateFailure && result.zlibCode == -5);

@@ -4,13 +4,14 @@
 // diagnostic text and sprite that this one call leads to are worked out
 // here; then the decoder must give exactly those:
 //
-//   - decodePackedBytes, all the bytes in one piece;
-//   - decodePackedSource, the bytes handed out in pieces of changing sizes
+//   - decodePacked, all the bytes in one piece;
+//   - decodePacked, the bytes handed out in pieces of changing sizes
 //     (1 byte up to several hundred), as short reads of a file would;
-//   - a PackedDecoder kept from input to input, as a worker's is, so that
-//     every input also meets a state reset after some earlier one;
-//   - a PackedStreamDecoder fed the pieces by its caller, as an image
-//     loader's increments come, stopping once it says the rest is not needed.
+//   - a PackedDecoder on a reused zlib state kept from input to input, as a
+//     worker's is, so that every input also meets a state reset after some
+//     earlier one;
+//   - a PackedDecoder fed the pieces by its caller, as an image loader's
+//     increments come, stopping once it says the rest is not needed.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -121,7 +122,8 @@ void checkAgainst(const Expected& expected, const qel::Raster& expectedSprite, D
     qel::Raster sprite;
     makePlaceholder(sprite);
     std::ostringstream diag;
-    const qel::DecodeResult result = decode(sprite, diag);
+    const qel::DecodeResult result = decode(sprite);
+    qel::writeDecodeDiagnostic(diag, result);
     QEL_FUZZ_CHECK(result.outcome == expected.outcome);
     QEL_FUZZ_CHECK(result.zlibCode == expected.zlibCode);
     QEL_FUZZ_CHECK(result.hasPayload == expected.hasPayload);
@@ -133,7 +135,7 @@ void checkAgainst(const Expected& expected, const qel::Raster& expectedSprite, D
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static qel::PackedDecoder* reused = new qel::PackedDecoder;
+    static qel::PackedDecoder* reused = new qel::PackedDecoder(qel::PackedDecoder::ZlibState::reused);
 
     Expected expected = oneShot(data, size);
     // Keep out the bounded 48 MiB blank pictures (see FuzzLimits.h).
@@ -142,26 +144,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     makePlaceholder(expectedSprite);
     finish(expected, expectedSprite);
 
-    checkAgainst(expected, expectedSprite, [&](qel::Raster& sprite, std::ostream& diag) {
-        return qel::decodePackedBytes(data, size, sprite, diag);
-    });
+    checkAgainst(expected, expectedSprite, [&](qel::Raster& sprite) { return qel::decodePacked(data, size, &sprite); });
     const std::uint32_t seed = seedOf(data, size);
-    checkAgainst(expected, expectedSprite, [&](qel::Raster& sprite, std::ostream& diag) {
+    checkAgainst(expected, expectedSprite, [&](qel::Raster& sprite) {
         PiecewiseSource source(data, size, seed);
-        return qel::decodePackedSource(source, sprite, diag);
+        return qel::decodePacked(source, &sprite);
     });
-    checkAgainst(expected, expectedSprite, [&](qel::Raster& sprite, std::ostream& diag) {
+    checkAgainst(expected, expectedSprite, [&](qel::Raster& sprite) {
         PiecewiseSource source(data, size, ~seed);
-        return reused->decode(source, sprite, diag);
+        qel::DecodeResult result;
+        reused->decode(source, &sprite, result);
+        return result;
     });
-    checkAgainst(expected, expectedSprite, [&](qel::Raster& sprite, std::ostream& diag) {
+    checkAgainst(expected, expectedSprite, [&](qel::Raster& sprite) {
         PiecewiseSource source(data, size, seed ^ 0x5A5A5A5Au);
-        qel::PackedStreamDecoder decoder;
+        qel::PackedDecoder decoder;
         std::uint8_t piece[1024];
         std::size_t count = 0;
         while (source.read(piece, sizeof piece, count) && count != 0 && decoder.feed(piece, count)) {
         }
-        return decoder.finish(sprite, diag);
+        return decoder.finish(&sprite);
     });
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "imaging/Picture.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 
 #include "imaging/Raster.h"
@@ -34,25 +35,38 @@ PictureSize thumbnailSize(int width, int height, int size) {
     return {std::max(w, 1), std::max(h, 1)};
 }
 
-void scaledRgbaRow(const Raster& raster, PictureSize out, int y, KeyPixel key, std::uint8_t* row) {
-    if (!usable(raster, out) || y < 0 || y >= out.height) return;
-    const int width = raster.width();
-    // Buffer rows are stored bottom-up.
-    const int sourceRow = raster.height() - 1 - sourceIndex(y, out.height, raster.height());
-    const std::uint8_t* source = raster.pixels() + static_cast<std::size_t>(sourceRow) * width * 3;
-    for (int x = 0; x < out.width; ++x) {
-        const std::uint8_t* bgr = source + static_cast<std::size_t>(sourceIndex(x, out.width, width)) * 3;
-        const bool keyed = bgr[0] == 0xFF && bgr[1] == 0x00 && bgr[2] == 0xFF;
-        if (keyed && key == KeyPixel::clear) {
-            row[0] = row[1] = row[2] = row[3] = 0;
-        } else {
-            row[0] = bgr[2];
-            row[1] = bgr[1];
-            row[2] = bgr[0];
-            row[3] = keyed ? 0 : 255;
-        }
-        row += 4;
+bool convertPicture(const Raster& raster, const PixelTarget& target) {
+    const PictureSize out = target.size;
+    const int rows = target.rows < 0 ? out.height - target.firstRow : target.rows;
+    if (!usable(raster, out) || !target.pixels || target.firstRow < 0 || rows < 0 ||
+        rows > out.height - target.firstRow || target.stride < static_cast<std::size_t>(out.width) * 4) {
+        return false;
     }
+    const int width = raster.width();
+    std::uint8_t* row = target.pixels;
+    for (int y = target.firstRow; y < target.firstRow + rows; ++y, row += target.stride) {
+        // Buffer rows are stored bottom-up.
+        const int sourceRow = raster.height() - 1 - sourceIndex(y, out.height, raster.height());
+        const std::uint8_t* source = raster.pixels() + static_cast<std::size_t>(sourceRow) * width * 3;
+        std::uint8_t* pixel = row;
+        for (int x = 0; x < out.width; ++x, pixel += 4) {
+            const std::uint8_t* bgr = source + static_cast<std::size_t>(sourceIndex(x, out.width, width)) * 3;
+            const bool keyed = target.key != KeyPixel::opaque && bgr[0] == 0xFF && bgr[1] == 0x00 && bgr[2] == 0xFF;
+            const bool cleared = keyed && target.key == KeyPixel::clear;
+            const std::uint8_t r = cleared ? 0 : bgr[2], g = cleared ? 0 : bgr[1], b = cleared ? 0 : bgr[0];
+            const std::uint8_t a = keyed ? 0 : 255;
+            switch (target.order) {
+            case ChannelOrder::rgba: pixel[0] = r, pixel[1] = g, pixel[2] = b, pixel[3] = a; break;
+            case ChannelOrder::bgra: pixel[0] = b, pixel[1] = g, pixel[2] = r, pixel[3] = a; break;
+            case ChannelOrder::argb32: {
+                const std::uint32_t word = std::uint32_t{a} << 24 | std::uint32_t{r} << 16 | std::uint32_t{g} << 8 | b;
+                std::memcpy(pixel, &word, sizeof word);
+                break;
+            }
+            }
+        }
+    }
+    return true;
 }
 
 std::vector<std::uint8_t> scaledRgba(const Raster& raster, PictureSize out, KeyPixel key) {
@@ -64,7 +78,12 @@ std::vector<std::uint8_t> scaledRgba(const Raster& raster, PictureSize out, KeyP
     } catch (const std::bad_alloc&) {
         return {};
     }
-    for (int y = 0; y < out.height; ++y) scaledRgbaRow(raster, out, y, key, pixels.data() + rowBytes * y);
+    PixelTarget target;
+    target.pixels = pixels.data();
+    target.stride = rowBytes;
+    target.size = out;
+    target.key = key;
+    convertPicture(raster, target);
     return pixels;
 }
 

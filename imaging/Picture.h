@@ -17,12 +17,28 @@ class Raster;
 // What a key-coloured pixel becomes. keepColour (0xFF, 0x00, 0xFF, 0) keeps
 // the picture recoverable from its RGBA form, as `qel extract --png` needs;
 // clear (0, 0, 0, 0) is the same whether a host reads the alpha as straight
-// or as premultiplied.
-enum class KeyPixel { keepColour, clear };
+// or as premultiplied; opaque draws it as any other colour, as the viewer's
+// composed canvas is shown.
+enum class KeyPixel { keepColour, clear, opaque };
+
+// How a host lays out a pixel's four bytes. argb32 is one native-endian
+// 32-bit word 0xAARRGGBB a pixel (Qt's ARGB32).
+enum class ChannelOrder { rgba, bgra, argb32 };
 
 struct PictureSize {
     int width = 0;
     int height = 0;
+};
+
+// A host's buffer, and how the picture is to fill it.
+struct PixelTarget {
+    std::uint8_t* pixels = nullptr;  // row firstRow of the output
+    std::size_t stride = 0;          // bytes from one row to the next
+    PictureSize size;                // the whole output; the picture is scaled to it
+    ChannelOrder order = ChannelOrder::rgba;
+    KeyPixel key = KeyPixel::keepColour;
+    int firstRow = 0;  // the rows firstRow .. firstRow + rows - 1 (0 = top) are written
+    int rows = -1;     // -1: to the last row
 };
 
 // The size at which a width x height picture is shown within size x size.
@@ -32,12 +48,13 @@ struct PictureSize {
 // at least 1 pixel. {0, 0} for a size or picture that is not positive.
 PictureSize thumbnailSize(int width, int height, int size);
 
-// Fills row y (0 = top) of raster scaled to out with nearest-neighbour
-// sampling: out.width * 4 bytes of RGBA. Every output pixel is exactly one
-// source pixel, never a blend, so a reduced sprite keeps hard edges, its
-// own colours, and transparency that is either full or none. y outside
-// 0 .. out.height - 1, or a raster without pixels, writes nothing.
-void scaledRgbaRow(const Raster& raster, PictureSize out, int y, KeyPixel key, std::uint8_t* row);
+// The one conversion from a raster to a host's pixels: the picture scaled to
+// target.size with nearest-neighbour sampling, top row first. Every output
+// pixel is exactly one source pixel, never a blend, so a reduced sprite keeps
+// hard edges, its own colours, and transparency that is either full or none.
+// False, and nothing written, for a raster without pixels, a size that is
+// not positive, a stride shorter than a row, or rows outside the output.
+bool convertPicture(const Raster& raster, const PixelTarget& target);
 
 // The whole picture scaled to out as one RGBA buffer, out.width * out.height
 // * 4 bytes. Empty without pixels, for a size that is not positive, or when

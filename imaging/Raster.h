@@ -104,6 +104,8 @@ public:
     ~Raster() = default;
     Raster(const Raster&) = delete;
     Raster& operator=(const Raster&) = delete;
+    Raster(Raster&&) = default;
+    Raster& operator=(Raster&&) = default;
 
     // Allocates a zero-filled width x height picture and a plain 24-bit header.
     // The drawing colour is reset to 0. False (and no pixels) for a negative

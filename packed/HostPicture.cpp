@@ -1,8 +1,5 @@
 #include "packed/HostPicture.h"
 
-#include <ostream>
-#include <streambuf>
-
 #include "imaging/Picture.h"
 #include "imaging/Raster.h"
 #include "packed/PackedFile.h"
@@ -11,27 +8,13 @@ namespace qel {
 
 namespace {
 
-// The decoder's diagnostic lines are for the viewer's console; a host gets
-// the outcome's words instead.
-class NullBuffer : public std::streambuf {
-protected:
-    int overflow(int c) override { return traits_type::not_eof(c); }
-};
-
-HostPicture fromResult(const DecodeResult& result, const Raster& sprite) {
-    HostPicture picture;
+// A host gets the outcome's words, not the viewer's diagnostic lines.
+HostPicture fromResult(const DecodeResult& result, HostPicture& picture) {
     if (result.outcome != DecodeOutcome::success) {
         picture.refusal = describeOutcome(result);
-        return picture;
+        picture.sprite.release();  // an end failure loaded it all the same
     }
-    picture.rgba = pictureRgba(sprite, KeyPixel::keepColour);
-    if (picture.rgba.empty()) {
-        picture.refusal = "out of memory";
-        return picture;
-    }
-    picture.width = sprite.width();
-    picture.height = sprite.height();
-    return picture;
+    return std::move(picture);
 }
 
 RgbaToBmpResult refused(RgbaToBmpOutcome outcome, std::string message) {
@@ -44,27 +27,18 @@ RgbaToBmpResult refused(RgbaToBmpOutcome outcome, std::string message) {
 }  // namespace
 
 HostPicture hostPictureFromBytes(const std::uint8_t* data, std::size_t size) {
-    NullBuffer nothing;
-    std::ostream diag(&nothing);
-    Raster sprite;
-    const DecodeResult result = decodePackedBytes(data, size, sprite, diag);
-    return fromResult(result, sprite);
+    HostPicture picture;
+    return fromResult(decodePacked(data, size, &picture.sprite), picture);
 }
 
 HostPicture hostPictureFromSource(ByteSource& source) {
-    NullBuffer nothing;
-    std::ostream diag(&nothing);
-    Raster sprite;
-    const DecodeResult result = decodePackedSource(source, sprite, diag);
-    return fromResult(result, sprite);
+    HostPicture picture;
+    return fromResult(decodePacked(source, &picture.sprite), picture);
 }
 
-HostPicture hostPictureFromStream(PackedStreamDecoder& decoder) {
-    NullBuffer nothing;
-    std::ostream diag(&nothing);
-    Raster sprite;
-    const DecodeResult result = decoder.finish(sprite, diag);
-    return fromResult(result, sprite);
+HostPicture hostPictureFromStream(PackedDecoder& decoder) {
+    HostPicture picture;
+    return fromResult(decoder.finish(&picture.sprite), picture);
 }
 
 bool looksPacked(const std::uint8_t* data, std::size_t size) {

@@ -10,29 +10,30 @@
 #include <string>
 #include <vector>
 
+#include "imaging/Raster.h"
+
 namespace qel {
 
 class ByteSource;
-class PackedStreamDecoder;
+class PackedDecoder;
 
-// A decoded file: the whole picture as pictureRgba(raster,
-// KeyPixel::keepColour) gives it (straight RGBA, top row first, width * 4
-// bytes a row), or why there is none.
+// A decoded file: the picture, which a host converts straight into its own
+// buffer (convertPicture), or why there is none.
 struct HostPicture {
-    int width = 0;
-    int height = 0;
-    std::vector<std::uint8_t> rgba;  // empty when refused
-    std::string refusal;             // describeOutcome's words; empty when shown
+    Raster sprite;        // no pixels when refused
+    std::string refusal;  // describeOutcome's words; empty when shown
 
     bool ok() const { return refusal.empty(); }
+    int width() const { return ok() ? sprite.width() : 0; }
+    int height() const { return ok() ? sprite.height() : 0; }
 };
 
 // The picture of a packed file held in memory, read from source, or fed to
 // decoder (which is finished here). Only an outcome of success gives pixels.
-// The reader accepts pictures up to 4096 x 4096, so at most 64 MiB of RGBA.
+// The reader accepts pictures up to 4096 x 4096.
 HostPicture hostPictureFromBytes(const std::uint8_t* data, std::size_t size);
 HostPicture hostPictureFromSource(ByteSource& source);
-HostPicture hostPictureFromStream(PackedStreamDecoder& decoder);
+HostPicture hostPictureFromStream(PackedDecoder& decoder);
 
 // True when data starts as a packed file can: a zlib header (deflate, its
 // check bits right). A peek for hosts that guess formats by content; what

@@ -13,289 +13,203 @@
 
 namespace qel {
 
-namespace {
-
-void writeDiagnostic(std::ostream& diag, const char* line, int code) {
-    diag << line << std::flush;
-    diag << "ERROR NO : " << std::flush;
-    diag << code << std::flush;
-    diag << "\n" << std::flush;
-}
-
-// The buffers of one decoding: a chunk of input and the payload's room.
-struct Buffers {
-    std::uint8_t input[kReadChunkSize];
-    std::uint8_t output[kMaxPayloadSize];
-};
-
-// Owns an initialised inflate stream so that inflateEnd runs on every path;
-// only a successful decode asks for inflateEnd's result.
-class InflateStream {
-public:
-    InflateStream() {
-        std::memset(&stream_, 0, sizeof stream_);  // default allocator
-        initCode_ = inflateInit(&stream_);
+void writeDecodeDiagnostic(std::ostream& out, const DecodeResult& result) {
+    const char* line = nullptr;
+    switch (result.outcome) {
+    case DecodeOutcome::initFailure: line = "INFLATE INIT ERROR\n"; break;
+    case DecodeOutcome::inflateFailure: line = "INFLATE ERROR\n"; break;
+    case DecodeOutcome::endFailure: line = "INFLATE END ERROR\n"; break;
+    default: return;
     }
-    ~InflateStream() { end(); }
-    InflateStream(const InflateStream&) = delete;
-    InflateStream& operator=(const InflateStream&) = delete;
-
-    int initCode() const { return initCode_; }
-    z_stream& get() { return stream_; }
-    int end() {
-        if (initCode_ != Z_OK || ended_) return Z_OK;
-        ended_ = true;
-        return inflateEnd(&stream_);
-    }
-
-private:
-    z_stream stream_;
-    int initCode_;
-    bool ended_ = false;
-};
-
-// Feeds source to the stream a chunk at a time and returns the code that one
-// inflate call with Z_FINISH over all of source's bytes would return; the
-// output is then what that call would have written. inflate goes exactly as
-// far with its input in pieces as with all of it at once, so the only
-// question is when to stop asking for more: not before inflate has ended,
-// failed, or stopped with input still in hand (the full buffer stops it),
-// and not before the input has run out. Z_FINISH on every call keeps zlib
-// from keeping a window for a stream that ends in the call, as the one call
-// would; one that does not end goes on as with Z_NO_FLUSH.
-int inflateChunks(z_stream& stream, ByteSource& source, Buffers& buffers, bool& readFailed) {
-    stream.next_out = buffers.output;
-    stream.avail_out = sizeof buffers.output;
-    stream.next_in = buffers.input;
-    stream.avail_in = 0;
-    bool atEnd = false;
-    for (;;) {
-        if (stream.avail_in == 0 && !atEnd) {
-            std::size_t count = 0;
-            if (!source.read(buffers.input, sizeof buffers.input, count)) {
-                readFailed = true;
-                return Z_ERRNO;
-            }
-            atEnd = count == 0;
-            stream.next_in = buffers.input;
-            stream.avail_in = static_cast<uInt>(count);
-        }
-        const int code = inflate(&stream, Z_FINISH);
-        // Z_BUF_ERROR is "not finished": more input may yet finish it,
-        // unless the input is all there or inflate left some untaken.
-        if (code != Z_BUF_ERROR || stream.avail_in != 0 || atEnd) return code;
-    }
-}
-
-// What follows the inflating, for both ways of decoding: the diagnostics,
-// the payload and the picture. endStream ends the zlib stream and returns
-// inflateEnd's code; null when the state lives on. Without a sprite the
-// reader only gives its verdict: no pixels are made.
-template <typename EndStream>
-void finishDecode(int inflateCode, bool readFailed, const Buffers& buffers, std::size_t produced, Raster* sprite,
-                  std::ostream& diag, EndStream endStream, DecodeResult& result) {
-    // The payload keeps its room for the next file.
-    result.outcome = DecodeOutcome::openFailure;
-    result.zlibCode = 0;
-    result.hasPayload = false;
-    result.payload.clear();
-    if (readFailed) return;
-    if (inflateCode < 0) {
-        result.outcome = DecodeOutcome::inflateFailure;
-        result.zlibCode = inflateCode;
-        writeDiagnostic(diag, "INFLATE ERROR\n", inflateCode);
-        return;
-    }
-
-    // A positive code other than Z_STREAM_END (a preset dictionary request)
-    // hands on what came out, possibly nothing; the reader judges it.
-    result.hasPayload = true;
-    result.payload.assign(buffers.output, buffers.output + produced);
-    const bool accepted = sprite ? sprite->loadFromMemory(result.payload.data(), result.payload.size())
-                                 : checkBmp(result.payload.data(), result.payload.size()).accepted;
-    if (!accepted) {
-        result.outcome = DecodeOutcome::notAPicture;
-        return;
-    }
-
-    const int endCode = endStream();
-    if (endCode < 0) {
-        result.outcome = DecodeOutcome::endFailure;
-        result.zlibCode = endCode;
-        writeDiagnostic(diag, "INFLATE END ERROR\n", endCode);
-        return;
-    }
-    result.outcome = DecodeOutcome::success;
-}
-
-DecodeResult initFailure(int code, std::ostream& diag) {
-    DecodeResult result;
-    result.outcome = DecodeOutcome::initFailure;
-    result.zlibCode = code;
-    writeDiagnostic(diag, "INFLATE INIT ERROR\n", code);
-    return result;
-}
-
-}  // namespace
-
-DecodeResult decodePackedSource(ByteSource& source, Raster& sprite, std::ostream& diag) {
-    InflateStream stream;
-    if (stream.initCode() != Z_OK) return initFailure(stream.initCode(), diag);
-    Buffers buffers;
-    bool readFailed = false;
-    const int code = inflateChunks(stream.get(), source, buffers, readFailed);
-    const std::size_t produced = sizeof buffers.output - stream.get().avail_out;
-    DecodeResult result;
-    finishDecode(code, readFailed, buffers, produced, &sprite, diag, [&stream] { return stream.end(); }, result);
-    return result;
-}
-
-DecodeResult decodePackedBytes(const std::uint8_t* data, std::size_t size, Raster& sprite, std::ostream& diag) {
-    MemorySource source(data, size);
-    return decodePackedSource(source, sprite, diag);
-}
-
-DecodeResult decodePackedFile(const std::string& path, Raster& sprite, std::ostream& diag) {
-    InputFile file;
-    if (!file.open(path)) return DecodeResult{};  // openFailure
-    return decodePackedSource(file, sprite, diag);
+    // Each insertion flushed, as the viewer's console has always had them.
+    out << line << std::flush;
+    out << "ERROR NO : " << std::flush;
+    out << result.zlibCode << std::flush;
+    out << "\n" << std::flush;
 }
 
 struct PackedDecoder::State {
     z_stream stream;
-    bool initialised = false;
-    Buffers buffers;
+    bool initialised = false;  // stream holds zlib state that must be ended
+    bool begun = false;        // an input has begun
+    bool finished = false;     // and been finished: feed takes no more
+    bool settled = false;      // code is final; no more input is taken
+    int initCode = Z_OK;       // of the current input's init or reset
+    int code = Z_BUF_ERROR;
+    std::uint8_t output[kMaxPayloadSize];
+    std::uint8_t input[kReadChunkSize];  // decode's chunk of its source
 };
 
-PackedDecoder::PackedDecoder() = default;
+PackedDecoder::PackedDecoder(ZlibState zlib) : zlib_(zlib) {}
 
 PackedDecoder::~PackedDecoder() {
     if (state_ && state_->initialised) inflateEnd(&state_->stream);
 }
 
-DecodeResult PackedDecoder::decode(ByteSource& source, Raster& sprite, std::ostream& diag) {
-    return decode(source, &sprite, diag);
-}
-
-DecodeResult PackedDecoder::decode(ByteSource& source, Raster* sprite, std::ostream& diag) {
-    DecodeResult result;
-    decode(source, sprite, diag, result);
-    return result;
-}
-
-void PackedDecoder::decode(ByteSource& source, Raster* sprite, std::ostream& diag, DecodeResult& result) {
+// Readies the state for a new input: a fresh zlib state, or the kept one
+// back to what inflateInit leaves. False when there is no memory for the
+// decoder itself.
+bool PackedDecoder::begin() {
     if (!state_) {
         state_.reset(new (std::nothrow) State);
-        if (!state_) {
-            result = initFailure(Z_MEM_ERROR, diag);
-            return;
-        }
+        if (!state_) return false;
     }
-    z_stream& stream = state_->stream;
-    if (!state_->initialised) {
-        std::memset(&stream, 0, sizeof stream);  // default allocator
-        const int code = inflateInit(&stream);
-        if (code != Z_OK) {
-            result = initFailure(code, diag);
-            return;
+    State& s = *state_;
+    if (s.initialised && zlib_ == ZlibState::reused) {
+        s.initCode = inflateReset(&s.stream);
+        if (s.initCode != Z_OK) {
+            inflateEnd(&s.stream);
+            s.initialised = false;
         }
-        state_->initialised = true;
     } else {
-        // Back to the state inflateInit leaves, the memory kept.
-        const int code = inflateReset(&stream);
-        if (code != Z_OK) {
-            inflateEnd(&stream);
-            state_->initialised = false;
-            result = initFailure(code, diag);
-            return;
-        }
+        if (s.initialised) inflateEnd(&s.stream);
+        std::memset(&s.stream, 0, sizeof s.stream);  // default allocator
+        s.initCode = inflateInit(&s.stream);
+        s.initialised = s.initCode == Z_OK;
     }
-    bool readFailed = false;
-    const int code = inflateChunks(stream, source, state_->buffers, readFailed);
-    const std::size_t produced = sizeof state_->buffers.output - stream.avail_out;
-    finishDecode(code, readFailed, state_->buffers, produced, sprite, diag, [] { return Z_OK; }, result);
+    s.stream.next_out = s.output;
+    s.stream.avail_out = sizeof s.output;
+    s.stream.next_in = nullptr;
+    s.stream.avail_in = 0;
+    s.begun = true;
+    s.finished = false;
+    s.settled = false;
+    s.code = Z_BUF_ERROR;
+    return true;
 }
 
-DecodeResult PackedDecoder::decodeFile(const std::string& path, Raster& sprite, std::ostream& diag) {
-    return decodeFile(path, &sprite, diag);
-}
-
-DecodeResult PackedDecoder::decodeFile(const std::string& path, Raster* sprite, std::ostream& diag) {
-    DecodeResult result;
-    decodeFile(path, sprite, diag, result);
-    return result;
-}
-
-void PackedDecoder::decodeFile(const std::string& path, Raster* sprite, std::ostream& diag, DecodeResult& result) {
-    InputFile file;
-    if (!file.open(path)) {
-        result = DecodeResult{};  // openFailure
-        return;
-    }
-    decode(file, sprite, diag, result);
-}
-
-struct PackedStreamDecoder::State {
-    InflateStream stream;
-    Buffers buffers;
-    bool settled = false;   // code is final; no more input is taken
-    bool finished = false;  // finish has run
-    int code = Z_BUF_ERROR;
-};
-
-PackedStreamDecoder::PackedStreamDecoder() : state_(new (std::nothrow) State) {
-    if (!state_ || state_->stream.initCode() != Z_OK) return;
-    z_stream& stream = state_->stream.get();
-    stream.next_out = state_->buffers.output;
-    stream.avail_out = sizeof state_->buffers.output;
-}
-
-PackedStreamDecoder::~PackedStreamDecoder() = default;
-
-bool PackedStreamDecoder::feed(const std::uint8_t* data, std::size_t size) {
-    if (!state_ || state_->stream.initCode() != Z_OK || state_->finished) return false;
-    if (state_->settled) return false;
-    z_stream& stream = state_->stream.get();
-    // zlib counts input in uInt; a larger piece goes in several calls, as the
-    // pull decoder's chunks do.
+// inflate goes exactly as far with its input in pieces as with all of it at
+// once, so the only question is when to stop taking more: not before
+// inflate has ended, failed, or stopped with input still in hand (the full
+// payload room stops it). Z_FINISH on every call keeps zlib from keeping a
+// window for a stream that ends in the call, as the one call would; one that
+// does not end goes on as with Z_NO_FLUSH.
+bool PackedDecoder::feed(const std::uint8_t* data, std::size_t size) {
+    if (state_ && state_->finished) return false;
+    if ((!state_ || !state_->begun) && !begin()) return false;
+    State& s = *state_;
+    if (s.initCode != Z_OK || s.settled) return false;
+    // zlib counts input in uInt; a larger piece goes in several calls.
     while (size > 0) {
         const std::size_t piece = std::min<std::size_t>(size, kReadChunkSize);
-        stream.next_in = const_cast<std::uint8_t*>(data);
-        stream.avail_in = static_cast<uInt>(piece);
-        // As in inflateChunks: Z_BUF_ERROR with all of the piece taken means
-        // more input may yet finish the stream; anything else settles it.
-        const int code = inflate(&stream, Z_FINISH);
-        if (code != Z_BUF_ERROR || stream.avail_in != 0) {
-            state_->settled = true;
-            state_->code = code;
-            stream.next_in = nullptr;
-            stream.avail_in = 0;
+        s.stream.next_in = const_cast<std::uint8_t*>(data);
+        s.stream.avail_in = static_cast<uInt>(piece);
+        // Z_BUF_ERROR with all of the piece taken means more input may yet
+        // finish the stream; anything else settles it.
+        const int code = inflate(&s.stream, Z_FINISH);
+        if (code != Z_BUF_ERROR || s.stream.avail_in != 0) {
+            s.settled = true;
+            s.code = code;
+            s.stream.next_in = nullptr;
+            s.stream.avail_in = 0;
             return false;
         }
         data += piece;
         size -= piece;
     }
-    stream.next_in = nullptr;
+    s.stream.next_in = nullptr;
     return true;
 }
 
-DecodeResult PackedStreamDecoder::finish(Raster& sprite, std::ostream& diag) {
-    if (!state_) return initFailure(Z_MEM_ERROR, diag);
-    if (state_->finished) return DecodeResult{};
-    state_->finished = true;
-    if (state_->stream.initCode() != Z_OK) return initFailure(state_->stream.initCode(), diag);
-    z_stream& stream = state_->stream.get();
-    if (!state_->settled) {
-        // The end of the input: the last call of the one-call decode.
-        stream.avail_in = 0;
-        state_->code = inflate(&stream, Z_FINISH);
-        state_->settled = true;
-    }
-    const std::size_t produced = sizeof state_->buffers.output - stream.avail_out;
+DecodeResult PackedDecoder::finish(Raster* sprite) {
     DecodeResult result;
-    finishDecode(state_->code, false, state_->buffers, produced, &sprite, diag,
-                 [this] { return state_->stream.end(); }, result);
+    finish(sprite, result);
     return result;
+}
+
+void PackedDecoder::finish(Raster* sprite, DecodeResult& result) {
+    // The payload keeps its room for the next input.
+    result.outcome = DecodeOutcome::openFailure;
+    result.zlibCode = 0;
+    result.hasPayload = false;
+    result.payload.clear();
+    if (state_ && state_->finished) return;
+    if ((!state_ || !state_->begun) && !begin()) {
+        result.outcome = DecodeOutcome::initFailure;
+        result.zlibCode = Z_MEM_ERROR;
+        return;
+    }
+    State& s = *state_;
+    s.begun = false;
+    s.finished = true;
+    if (s.initCode != Z_OK) {
+        result.outcome = DecodeOutcome::initFailure;
+        result.zlibCode = s.initCode;
+        return;
+    }
+    if (!s.settled) {
+        // The end of the input: the last call of the one-call decode.
+        s.stream.avail_in = 0;
+        s.code = inflate(&s.stream, Z_FINISH);
+        s.settled = true;
+    }
+    // Only a loaded picture asks for inflateEnd's result; every other path
+    // ends a state of its own all the same.
+    const bool ownState = zlib_ == ZlibState::perInput;
+    int endCode = Z_OK;
+    auto end = [&] {
+        if (ownState && s.initialised) endCode = inflateEnd(&s.stream);
+        if (ownState) s.initialised = false;
+    };
+    if (s.code < 0) {
+        end();
+        result.outcome = DecodeOutcome::inflateFailure;
+        result.zlibCode = s.code;
+        return;
+    }
+    // A positive code other than Z_STREAM_END (a preset dictionary request)
+    // hands on what came out, possibly nothing; the reader judges it.
+    result.hasPayload = true;
+    result.payload.assign(s.output, s.output + (sizeof s.output - s.stream.avail_out));
+    const bool accepted = sprite ? sprite->loadFromMemory(result.payload.data(), result.payload.size())
+                                 : checkBmp(result.payload.data(), result.payload.size()).accepted;
+    end();
+    if (!accepted) {
+        result.outcome = DecodeOutcome::notAPicture;
+    } else if (endCode < 0) {
+        result.outcome = DecodeOutcome::endFailure;
+        result.zlibCode = endCode;
+    } else {
+        result.outcome = DecodeOutcome::success;
+    }
+}
+
+void PackedDecoder::decode(ByteSource& source, Raster* sprite, DecodeResult& result) {
+    // A state that failed to start reads nothing; finish reports it.
+    if (begin() && state_->initCode == Z_OK) {
+        for (;;) {
+            std::size_t count = 0;
+            if (!source.read(state_->input, sizeof state_->input, count)) {
+                // As a file that cannot be opened: the input is dropped.
+                state_->settled = true;
+                state_->code = Z_ERRNO;
+                finish(nullptr, result);
+                result.outcome = DecodeOutcome::openFailure;
+                result.zlibCode = 0;
+                return;
+            }
+            if (count == 0 || !feed(state_->input, count)) break;
+        }
+    }
+    finish(sprite, result);
+}
+
+DecodeResult decodePacked(ByteSource& source, Raster* sprite) {
+    PackedDecoder decoder;
+    DecodeResult result;
+    decoder.decode(source, sprite, result);
+    return result;
+}
+
+DecodeResult decodePacked(const std::uint8_t* data, std::size_t size, Raster* sprite) {
+    MemorySource source(data, size);
+    return decodePacked(source, sprite);
+}
+
+DecodeResult decodePackedFile(const std::string& path, Raster* sprite) {
+    InputFile file;
+    if (!file.open(path)) return DecodeResult{};  // openFailure
+    return decodePacked(file, sprite);
 }
 
 std::string describeOutcome(const DecodeResult& result) {

@@ -9,7 +9,7 @@
  *
  * Decoding inflates the file into one 2048-byte buffer, loads the payload
  * into the sprite raster and ends the zlib stream on every path. Failures of
- * the zlib stages write two lines to the diagnostic stream:
+ * the zlib stages are shown as two lines (writeDecodeDiagnostic):
  *
  *   INFLATE INIT ERROR | INFLATE ERROR | INFLATE END ERROR
  *   ERROR NO : <zlib result code>
@@ -59,74 +59,63 @@ struct DecodeResult {
     std::vector<std::uint8_t> payload;
 };
 
-// Decodes a packed file held in memory into sprite. The sprite changes only
-// when the payload is a picture the reader accepts.
-DecodeResult decodePackedBytes(const std::uint8_t* data, std::size_t size, Raster& sprite, std::ostream& diag);
+// The viewer's diagnostic lines for result, on out, each insertion flushed:
+// "INFLATE INIT ERROR", "INFLATE ERROR" or "INFLATE END ERROR", then
+// "ERROR NO : " and the zlib code. Nothing for the other outcomes. Decoding
+// itself writes nothing: the callers that show these lines write them here.
+void writeDecodeDiagnostic(std::ostream& out, const DecodeResult& result);
 
-// Decodes the file at path as decodePackedBytes decodes its bytes. A file
-// that cannot be opened, or whose reading fails, is openFailure and writes
-// nothing.
-DecodeResult decodePackedFile(const std::string& path, Raster& sprite, std::ostream& diag);
-
-// Decodes the bytes of source, with a zlib state of its own that is ended
-// before it returns.
-DecodeResult decodePackedSource(ByteSource& source, Raster& sprite, std::ostream& diag);
-
-// Decodes one packed file after another on one zlib state, reset between
-// files instead of made and ended for each: for a worker that goes through
-// thousands of sprites. The outcomes are those of decodePackedSource, except
-// that the state is ended only with the decoder, so endFailure never comes
-// (a reset that fails counts as an init failure, and the next decode starts
-// afresh). Not for use by two threads at once.
+// The decoder. Fed a packed file's bytes a piece at a time, or pulled from a
+// ByteSource in chunks of kReadChunkSize; either way the outcome, code and
+// payload are exactly what one inflate call over all the bytes gives, and
+// only the 2048-byte payload room is held. Once finished, a decoder takes
+// no more bytes and a second finish is an openFailure; decode always starts
+// a new input.
+//
+// A sprite of null: the same outcome, code and payload, but the reader only
+// checks the payload (checkBmp) and makes no pixels, for callers that want
+// the payload or the verdict alone. (A load can still fail for want of
+// memory where the check cannot; that is the one difference.)
+//
+// With ZlibState::reused the zlib state is made once and reset between
+// inputs instead of made and ended for each, for a worker that goes through
+// thousands of sprites: the state is then ended only with the decoder, so
+// endFailure never comes (a reset that fails counts as an init failure, and
+// the next input starts afresh). Not for use by two threads at once.
 class PackedDecoder {
 public:
-    PackedDecoder();
+    enum class ZlibState { perInput, reused };
+
+    explicit PackedDecoder(ZlibState zlib = ZlibState::perInput);
     ~PackedDecoder();
     PackedDecoder(const PackedDecoder&) = delete;
     PackedDecoder& operator=(const PackedDecoder&) = delete;
-
-    DecodeResult decode(ByteSource& source, Raster& sprite, std::ostream& diag);
-    DecodeResult decodeFile(const std::string& path, Raster& sprite, std::ostream& diag);
-    // A null sprite: the same outcome, code and payload, but the reader only
-    // checks the payload (checkBmp) and makes no pixels, for callers that
-    // want the payload or the verdict alone. (A load can still fail for want
-    // of memory where the check cannot; that is the one difference.)
-    DecodeResult decode(ByteSource& source, Raster* sprite, std::ostream& diag);
-    DecodeResult decodeFile(const std::string& path, Raster* sprite, std::ostream& diag);
-    // As above, into result, whose payload keeps its room from one file to
-    // the next: a worker that keeps one result allocates nothing per file.
-    void decode(ByteSource& source, Raster* sprite, std::ostream& diag, DecodeResult& result);
-    void decodeFile(const std::string& path, Raster* sprite, std::ostream& diag, DecodeResult& result);
-
-private:
-    struct State;
-    std::unique_ptr<State> state_;
-};
-
-// Decoding fed by its caller a piece at a time, for hosts that hand a file
-// over as it arrives (an image loader's increments). The outcome of finish
-// is exactly decodePackedBytes's over all the bytes fed, and only as much
-// as the stream needs is ever held: each piece is inflated as it comes.
-class PackedStreamDecoder {
-public:
-    PackedStreamDecoder();
-    ~PackedStreamDecoder();
-    PackedStreamDecoder(const PackedStreamDecoder&) = delete;
-    PackedStreamDecoder& operator=(const PackedStreamDecoder&) = delete;
 
     // Offers the next size bytes. False once the outcome is settled (the
     // stream ended or failed, or the payload's room is full and the input
     // left over cannot change that): later pieces are not looked at.
     bool feed(const std::uint8_t* data, std::size_t size);
-    // The input is complete: decodes what came into sprite, writing the
-    // diagnostics decodePackedBytes writes. Once only; a later call is an
-    // openFailure.
-    DecodeResult finish(Raster& sprite, std::ostream& diag);
+    // The input is complete: decodes what came into sprite. The second form
+    // keeps result's payload room from one input to the next.
+    DecodeResult finish(Raster* sprite);
+    void finish(Raster* sprite, DecodeResult& result);
+    // A whole input pulled from source; a read that fails is an openFailure.
+    void decode(ByteSource& source, Raster* sprite, DecodeResult& result);
 
 private:
+    bool begin();
     struct State;
     std::unique_ptr<State> state_;
+    ZlibState zlib_;
 };
+
+// The whole of a packed file, from source, from memory, or from the file at
+// path (openFailure when it cannot be opened or read), with a decoder of its
+// own. The sprite changes only when the payload is a picture the reader
+// accepts.
+DecodeResult decodePacked(ByteSource& source, Raster* sprite);
+DecodeResult decodePacked(const std::uint8_t* data, std::size_t size, Raster* sprite);
+DecodeResult decodePackedFile(const std::string& path, Raster* sprite);
 
 // The viewer's words for an outcome, for tools that report many files:
 // "cannot open", "inflate init error -2", "inflate error -5", "not a picture",

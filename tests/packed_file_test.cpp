@@ -25,7 +25,8 @@ struct Decoded {
 // Decodes into a sprite that shows a known placeholder beforehand.
 Decoded decode(const Bytes& packed, Raster& sprite) {
     std::ostringstream diag;
-    Decoded d{decodePackedBytes(packed.data(), packed.size(), sprite, diag), ""};
+    Decoded d{decodePacked(packed.data(), packed.size(), &sprite), ""};
+    writeDecodeDiagnostic(diag, d.result);
     d.diag = diag.str();
     return d;
 }
@@ -71,8 +72,7 @@ TEST_F(PackedDecoder, EightAndSixteenBitPayloadsAreConverted) {
 TEST_F(PackedDecoder, AFileIsReadWholeAndDecodedAsItsBytesAre) {
     testing::ScopedWorkDir dir;
     testing::writeFile("star.qel", pack(sprite24()));
-    std::ostringstream diag;
-    const DecodeResult r = decodePackedFile("star.qel", sprite, diag);
+    const DecodeResult r = decodePackedFile("star.qel", &sprite);
     EXPECT_EQ(r.outcome, DecodeOutcome::success);
     EXPECT_EQ(r.payload, sprite24());
     EXPECT_EQ(0, std::memcmp(sprite.pixels(), r.payload.data() + 54, 1728));
@@ -83,8 +83,7 @@ TEST(PackPicture, PacksOnlyWhatTheViewerCanShow) {
     const PackResult ok = packPicture(bmp.data(), bmp.size());
     ASSERT_EQ(ok.refusal, PackRefusal::none);
     Raster sprite;
-    std::ostringstream diag;
-    const DecodeResult back = decodePackedBytes(ok.packed.data(), ok.packed.size(), sprite, diag);
+    const DecodeResult back = decodePacked(ok.packed.data(), ok.packed.size(), &sprite);
     EXPECT_EQ(back.outcome, DecodeOutcome::success);
     EXPECT_EQ(back.payload, bmp);
 

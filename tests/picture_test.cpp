@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "imaging/Picture.h"
@@ -81,6 +82,46 @@ TEST(PictureRgba, ScalingTakesWholePixelsNeverBlends) {
     for (int i = 0; i < 12 * 6; ++i) EXPECT_EQ(pixelOf(big, 12, i % 12, i / 12), pixelOf(own, 4, i % 12 / 3, i / 36));
     EXPECT_EQ(scaledRgba(r, {2, 1}, KeyPixel::keepColour), Bytes({0x20, 0, 2, 255, 0x40, 0, 2, 255}));
     EXPECT_TRUE(scaledRgba(r, {0, 3}, KeyPixel::clear).empty());
+}
+
+// The one conversion every host uses: each channel order and key policy,
+// rows further apart than the pixels, and a range of rows on its own.
+TEST(ConvertPicture, ChannelOrdersKeysStrideAndRows) {
+    Raster r;
+    paint(r);
+    const auto word = [](std::uint32_t w) {
+        Bytes b(4);
+        std::memcpy(b.data(), &w, 4);
+        return b;
+    };
+    struct Case {
+        ChannelOrder order;
+        KeyPixel key;
+        Bytes first, keyed;  // the top-left pixel, and the key beside it
+    };
+    const Case cases[] = {
+        {ChannelOrder::rgba, KeyPixel::keepColour, {0x10, 0, 1, 255}, {0xFF, 0, 0xFF, 0}},
+        {ChannelOrder::bgra, KeyPixel::clear, {1, 0, 0x10, 255}, {0, 0, 0, 0}},
+        {ChannelOrder::bgra, KeyPixel::opaque, {1, 0, 0x10, 255}, {0xFF, 0, 0xFF, 255}},
+        {ChannelOrder::argb32, KeyPixel::keepColour, word(0xFF100001), word(0x00FF00FF)},
+        {ChannelOrder::argb32, KeyPixel::clear, word(0xFF100001), word(0)},
+    };
+    for (const Case& c : cases) {
+        Bytes buffer(2 * 20, 0xEE);  // 16 bytes of pixels a row, 4 of the host's own
+        PixelTarget target{buffer.data(), 20, {4, 2}, c.order, c.key};
+        ASSERT_TRUE(convertPicture(r, target));
+        EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 4), c.first);
+        EXPECT_EQ(Bytes(buffer.begin() + 4, buffer.begin() + 8), c.keyed);
+        EXPECT_EQ(Bytes(buffer.begin() + 16, buffer.begin() + 20), Bytes(4, 0xEE));
+        Bytes bottom(16);
+        target = PixelTarget{bottom.data(), 16, {4, 2}, c.order, c.key, 1, 1};
+        ASSERT_TRUE(convertPicture(r, target));
+        EXPECT_EQ(bottom, Bytes(buffer.begin() + 20, buffer.begin() + 36));
+        target.stride = 15;
+        EXPECT_FALSE(convertPicture(r, target));
+        target = PixelTarget{bottom.data(), 16, {4, 2}, c.order, c.key, 2, 1};
+        EXPECT_FALSE(convertPicture(r, target));
+    }
 }
 
 }  // namespace

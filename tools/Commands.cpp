@@ -9,7 +9,6 @@
 #include <memory>
 #include <mutex>
 #include <ostream>
-#include <streambuf>
 #include <string_view>
 #include <utility>
 
@@ -22,28 +21,12 @@
 #include "tools/FileList.h"
 #include "tools/PngReader.h"
 #include "tools/PngWriter.h"
+#include "packed/PackedName.h"
 #include "viewer/Scene.h"
-#include "viewer/Viewer.h"
 
 namespace qel {
 
 namespace {
-
-// Where the decoder's two-line zlib diagnostics go: qel reports each file in
-// one line of its own, in the viewer's words.
-class NullBuffer : public std::streambuf {
-protected:
-    int overflow(int c) override { return traits_type::not_eof(c); }
-    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
-};
-
-class NullStream : public std::ostream {
-public:
-    NullStream() : std::ostream(&buffer_) {}
-
-private:
-    NullBuffer buffer_;
-};
 
 ItemReport failure(const std::string& path, const std::string& message) {
     ItemReport report;
@@ -73,10 +56,11 @@ ItemReport writeResult(const std::string& path, const BatchSettings& settings, c
 
 // Each worker decodes on a zlib state of its own, reset between files: for
 // thousands of sprites, making and ending a state for each costs as much as
-// inflating them. Its result, payload room included, is kept as well.
+// inflating them. Its result, payload room included, is kept as well. qel
+// reports each file in one line of its own, in the viewer's words, so the
+// decoder's diagnostic lines are never written.
 struct WorkerDecoder {
-    PackedDecoder decoder;
-    NullStream diag;
+    PackedDecoder decoder{PackedDecoder::ZlibState::reused};
     DecodeResult result;
 };
 
@@ -122,7 +106,15 @@ DecoderPool& decoderPool() {
 class DecodedFile {
 public:
     DecodedFile(const std::string& path, Raster* sprite) : worker_(decoderPool().take()) {
-        worker_->decoder.decodeFile(path, sprite, worker_->diag, worker_->result);
+        InputFile file;
+        if (file.open(path)) {
+            worker_->decoder.decode(file, sprite, worker_->result);
+        } else {
+            worker_->result.outcome = DecodeOutcome::openFailure;
+            worker_->result.zlibCode = 0;
+            worker_->result.hasPayload = false;
+            worker_->result.payload.clear();
+        }
     }
     ~DecodedFile() { decoderPool().giveBack(std::move(worker_)); }
     DecodedFile(const DecodedFile&) = delete;
@@ -323,19 +315,30 @@ int flushBatch(int status, OutputDirectory& directory, const BatchSettings& sett
     return kExitFailure;
 }
 
-}  // namespace
+// extract and pack: each item becomes one file in the output directory;
+// items whose outputs are one file run in input order, and the files reach
+// the disk once, at the end.
+using WriteOne = ItemReport (*)(const FileItem&, const std::string&, const BatchSettings&);
 
-int extractFiles(std::vector<std::string> operands, const BatchSettings& settings, std::ostream& out,
-                 std::ostream& err) {
+int writeEach(std::vector<std::string> operands, NameRule rule, bool checkExplicit, const char* suffix, WriteOne one,
+              const BatchSettings& settings, std::ostream& out, std::ostream& err) {
     OutputDirectory outDir(settings.outDir, Durability::batch);
     if (!openOutDir(outDir, settings, err)) return kExitFailure;
     BatchSettings batch = settings;
     batch.output = &outDir;
-    const std::vector<FileItem> items = expandOperands(std::move(operands), NameRule::packed, true);
-    const std::vector<std::string> names = outputNames(items, batch.png ? ".png" : ".bmp");
+    const std::vector<FileItem> items = expandOperands(std::move(operands), rule, checkExplicit);
+    const std::vector<std::string> names = outputNames(items, suffix);
     const int status = runItems(items, sameFileKeys(names), batch,
-                                [&](std::size_t i) { return extractOne(items[i], names[i], batch); }, false, out, err);
+                                [&](std::size_t i) { return one(items[i], names[i], batch); }, false, out, err);
     return flushBatch(status, outDir, batch, err);
+}
+
+}  // namespace
+
+int extractFiles(std::vector<std::string> operands, const BatchSettings& settings, std::ostream& out,
+                 std::ostream& err) {
+    return writeEach(std::move(operands), NameRule::packed, true, settings.png ? ".png" : ".bmp", extractOne,
+                     settings, out, err);
 }
 
 int describeFiles(std::vector<std::string> operands, const BatchSettings& settings, std::ostream& out,
@@ -348,15 +351,7 @@ int describeFiles(std::vector<std::string> operands, const BatchSettings& settin
 
 int packFiles(std::vector<std::string> operands, const BatchSettings& settings, std::ostream& out,
               std::ostream& err) {
-    OutputDirectory outDir(settings.outDir, Durability::batch);
-    if (!openOutDir(outDir, settings, err)) return kExitFailure;
-    BatchSettings batch = settings;
-    batch.output = &outDir;
-    const std::vector<FileItem> items = expandOperands(std::move(operands), NameRule::picture, false);
-    const std::vector<std::string> names = outputNames(items, ".qel");
-    const int status = runItems(items, sameFileKeys(names), batch,
-                                [&](std::size_t i) { return packOne(items[i], names[i], batch); }, false, out, err);
-    return flushBatch(status, outDir, batch, err);
+    return writeEach(std::move(operands), NameRule::picture, false, ".qel", packOne, settings, out, err);
 }
 
 int renderFile(const std::string& path, const std::string& backdropPath, const std::string& outPath,

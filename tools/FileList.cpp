@@ -7,7 +7,7 @@
 
 #include "files/FileIo.h"
 #include "files/Listing.h"
-#include "viewer/Viewer.h"
+#include "packed/PackedName.h"
 
 namespace qel {
 

@@ -57,12 +57,21 @@ void keepWarning(png_structp png, png_const_charp message) {
 // in this frame, so jumping over the rest of it leaks nothing.
 bool writeRows(png_structp png, png_infop info, const PngImage& image, std::uint8_t* row) {
     if (setjmp(png_jmpbuf(png))) return false;
-    png_set_IHDR(png, info, static_cast<png_uint_32>(image.width), static_cast<png_uint_32>(image.height), 8,
+    png_set_IHDR(png, info, static_cast<png_uint_32>(image.size.width), static_cast<png_uint_32>(image.size.height), 8,
                  image.alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
-    for (int y = 0; y < image.height; ++y) {
-        image.fillRow(y, row);
+    // Rows come as four bytes a pixel; an RGB image drops the fourth.
+    if (!image.alpha) png_set_filler(png, 0, PNG_FILLER_AFTER);
+    PixelTarget target;
+    target.pixels = row;
+    target.stride = static_cast<std::size_t>(image.size.width) * 4;
+    target.size = image.size;
+    target.key = image.alpha ? KeyPixel::keepColour : KeyPixel::opaque;
+    target.rows = 1;
+    for (int y = 0; y < image.size.height; ++y) {
+        target.firstRow = y;
+        if (!convertPicture(*image.raster, target)) png_error(png, "no picture");
         png_write_row(png, row);
     }
     png_write_end(png, info);
@@ -84,9 +93,10 @@ bool encodePng(const PngImage& image, std::vector<std::uint8_t>& out, std::strin
         if (why) *why = reason;
         return false;
     };
-    if (image.width <= 0 || image.height <= 0 || !image.fillRow) return fail("no picture");
-    const std::size_t channels = image.alpha ? 4 : 3;
-    std::vector<std::uint8_t> row(static_cast<std::size_t>(image.width) * channels);
+    if (image.size.width <= 0 || image.size.height <= 0 || !image.raster || !image.raster->allocated()) {
+        return fail("no picture");
+    }
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(image.size.width) * 4);
 
     PngMessages messages;
     PngWriteHandles handles;
@@ -104,31 +114,11 @@ bool encodePng(const PngImage& image, std::vector<std::uint8_t>& out, std::strin
 }
 
 PngImage keyedPngImage(const Raster& raster, PictureSize size) {
-    PngImage image;
-    if (!raster.allocated() || size.width <= 0 || size.height <= 0) return image;
-    image.width = size.width;
-    image.height = size.height;
-    image.alpha = true;
-    image.fillRow = [&raster, size](int y, std::uint8_t* row) {
-        scaledRgbaRow(raster, size, y, KeyPixel::keepColour, row);
-    };
-    return image;
+    return PngImage{&raster, size, true};
 }
 
 PngImage opaquePngImage(const Raster& raster) {
-    PngImage image;
-    if (!raster.allocated()) return image;
-    image.width = raster.width();
-    image.height = raster.height();
-    image.fillRow = [&raster](int y, std::uint8_t* row) {
-        for (int x = 0; x < raster.width(); ++x) {
-            const std::uint32_t colour = raster.pixelAt(x, y);
-            *row++ = static_cast<std::uint8_t>(colour >> 16);
-            *row++ = static_cast<std::uint8_t>(colour >> 8);
-            *row++ = static_cast<std::uint8_t>(colour);
-        }
-    };
-    return image;
+    return PngImage{&raster, {raster.width(), raster.height()}, false};
 }
 
 }  // namespace qel

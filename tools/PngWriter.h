@@ -1,10 +1,9 @@
 // PNG encoding for the command-line companion, through libpng. Rows are
-// produced one at a time by the caller, so a large scaled preview never needs
-// its whole uncompressed image in memory at once.
+// converted one at a time, so a large scaled preview never needs its whole
+// uncompressed image in memory at once.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,11 +14,9 @@ namespace qel {
 class Raster;
 
 struct PngImage {
-    int width = 0;
-    int height = 0;
+    const Raster* raster = nullptr;
+    PictureSize size;  // the raster is scaled to it, nearest-neighbour
     bool alpha = false;  // RGBA when true, RGB otherwise; 8 bits per channel
-    // Fills row y (0 = top) with width * (alpha ? 4 : 3) bytes.
-    std::function<void(int y, std::uint8_t* row)> fillRow;
 };
 
 // Encodes the image as a complete PNG file image into out. False (out empty)

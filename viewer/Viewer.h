@@ -27,27 +27,15 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
+#include "packed/PackedName.h"
 #include "viewer/Scene.h"
 #include "viewer/ViewerWindow.h"
 
 namespace qel {
 
 class ByteSource;
-
-struct DroppedName {
-    std::string baseName;   // the file name without directory and extension
-    std::string extension;  // from the last dot on, dot included; empty without one
-};
-
-DroppedName splitDroppedPath(const std::string& path);
-// The extension splitDroppedPath finds, as a view into path (empty without
-// one): for checking many names without building any.
-std::string_view droppedExtension(const std::string& path);
-// True when the extension's first four characters are exactly ".qel".
-bool isPackedExtension(std::string_view extension);
 
 // Which of a viewer's command-line arguments (the program's name left out)
 // names the file to open as if it were dropped: the first, or the one after

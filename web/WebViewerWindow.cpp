@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "files/FileIo.h"
+#include "imaging/Picture.h"
 #include "packed/PackedFile.h"
 
 namespace {
@@ -52,26 +53,6 @@ PageLineBuffer::int_type PageLineBuffer::overflow(int_type c) {
 void PageLineBuffer::emitLine() {
     pageDiagnostic(line_.c_str());
     line_.clear();
-}
-
-std::vector<std::uint8_t> toRgba(const Raster& canvas) {
-    std::vector<std::uint8_t> rgba;
-    if (!canvas.allocated() || canvas.width() <= 0 || canvas.height() <= 0) return rgba;
-    const auto width = static_cast<std::size_t>(canvas.width());
-    const auto height = static_cast<std::size_t>(canvas.height());
-    rgba.resize(width * height * 4);
-    const std::uint8_t* pixels = canvas.pixels();
-    for (std::size_t y = 0; y < height; ++y) {
-        const std::uint8_t* src = pixels + (height - 1 - y) * width * 3;  // bottom-up BGR
-        std::uint8_t* dst = rgba.data() + y * width * 4;
-        for (std::size_t x = 0; x < width; ++x, src += 3, dst += 4) {
-            dst[0] = src[2];
-            dst[1] = src[1];
-            dst[2] = src[0];
-            dst[3] = 255;
-        }
-    }
-    return rgba;
 }
 
 WebViewerWindow::WebViewerWindow() : diag_(&diagBuffer_), viewer_(*this, diag_) {}
@@ -152,7 +133,7 @@ void WebViewerWindow::acceptDrops() { pageAcceptDrops(); }
 
 void WebViewerWindow::present() {
     viewer_.composeScene();
-    rgba_ = toRgba(viewer_.scene().canvas);
+    rgba_ = pictureRgba(viewer_.scene().canvas, KeyPixel::opaque);
     if (rgba_.empty()) return;  // released on Exit: nothing left to show
     pagePresent(rgba_.data(), viewer_.scene().canvas.width(), viewer_.scene().canvas.height());
 }

@@ -66,8 +66,4 @@ private:
     bool ended_ = false;
 };
 
-// The canvas as top-down RGBA bytes, as a 2D canvas context takes them; empty
-// when the raster holds no pixels.
-std::vector<std::uint8_t> toRgba(const Raster& canvas);
-
 }  // namespace qel::web

@@ -3,7 +3,6 @@
 #include <climits>
 #include <cstring>
 #include <new>
-#include <sstream>
 #include <vector>
 
 #include "imaging/Picture.h"
@@ -28,9 +27,9 @@ bool StreamSource::read(std::uint8_t* buffer, std::size_t capacity, std::size_t&
 
 namespace {
 
-// A top-down 32-bit DIB section holding rgba (RGBA, top row first) as the
-// BGRA a DIB stores.
-HBITMAP bgraBitmap(const std::vector<std::uint8_t>& rgba, PictureSize size) {
+// A top-down 32-bit DIB section of the sprite at size, in the BGRA a DIB
+// stores.
+HBITMAP bgraBitmap(const Raster& sprite, PictureSize size) {
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     info.bmiHeader.biWidth = size.width;
@@ -40,18 +39,15 @@ HBITMAP bgraBitmap(const std::vector<std::uint8_t>& rgba, PictureSize size) {
     info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
     HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (!bitmap || !bits) {
-        if (bitmap) DeleteObject(bitmap);
-        return nullptr;
-    }
-    auto* out = static_cast<std::uint8_t*>(bits);
-    for (std::size_t i = 0; i + 3 < rgba.size(); i += 4) {
-        out[i] = rgba[i + 2];
-        out[i + 1] = rgba[i + 1];
-        out[i + 2] = rgba[i];
-        out[i + 3] = rgba[i + 3];
-    }
-    return bitmap;
+    PixelTarget target;
+    target.pixels = static_cast<std::uint8_t*>(bits);
+    target.stride = static_cast<std::size_t>(size.width) * 4;
+    target.size = size;
+    target.order = ChannelOrder::bgra;
+    target.key = KeyPixel::clear;
+    if (bitmap && bits && convertPicture(sprite, target)) return bitmap;
+    if (bitmap) DeleteObject(bitmap);
+    return nullptr;
 }
 
 }  // namespace
@@ -64,15 +60,11 @@ HRESULT thumbnailOfStream(IStream* stream, UINT size, HBITMAP* bitmap) {
 
     StreamSource source(stream);
     Raster sprite;
-    std::ostringstream diagnostics;  // the viewer's words; nobody reads them here
-    const DecodeResult result = decodePackedSource(source, sprite, diagnostics);
+    const DecodeResult result = decodePacked(source, &sprite);
     if (result.outcome == DecodeOutcome::openFailure) return HRESULT_FROM_WIN32(ERROR_READ_FAULT);
     if (result.outcome != DecodeOutcome::success) return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
 
-    PictureSize shown;
-    const std::vector<std::uint8_t> rgba = thumbnailRgba(sprite, static_cast<int>(size), KeyPixel::clear, shown);
-    if (rgba.empty()) return E_OUTOFMEMORY;
-    *bitmap = bgraBitmap(rgba, shown);
+    *bitmap = bgraBitmap(sprite, thumbnailSize(sprite.width(), sprite.height(), static_cast<int>(size)));
     return *bitmap ? S_OK : E_OUTOFMEMORY;
 }
 

@@ -14,6 +14,7 @@
 #include <gdk-pixbuf/gdk-pixbuf-io.h>
 #undef GDK_PIXBUF_ENABLE_BACKEND
 
+#include "imaging/Picture.h"
 #include "packed/HostPicture.h"
 #include "packed/PackedFile.h"
 
@@ -24,29 +25,32 @@ struct LoadContext {
     GdkPixbufModulePreparedFunc preparedFunc;
     GdkPixbufModuleUpdatedFunc updatedFunc;
     gpointer userData;
-    qel::PackedStreamDecoder decoder;
+    qel::PackedDecoder decoder{qel::PackedDecoder::ZlibState::perInput};
 };
 
 void setError(GError** error, GdkPixbufError code, const std::string& message) {
     g_set_error_literal(error, GDK_PIXBUF_ERROR, code, message.c_str());
 }
 
-void freePixels(guchar*, gpointer data) { delete static_cast<std::vector<std::uint8_t>*>(data); }
-
-// The pixbuf owns the picture's RGBA buffer, so a 4096 x 4096 picture
-// (64 MiB) is not copied once more.
-GdkPixbuf* pixbufOf(qel::HostPicture& picture) {
-    auto* pixels = new std::vector<std::uint8_t>(std::move(picture.rgba));
-    GdkPixbuf* pixbuf = gdk_pixbuf_new_from_data(pixels->data(), GDK_COLORSPACE_RGB, TRUE, 8, picture.width,
-                                                 picture.height, picture.width * 4, freePixels, pixels);
-    if (!pixbuf) delete pixels;
+// The pixbuf of the whole picture, converted straight into its buffer.
+GdkPixbuf* pixbufOf(const qel::HostPicture& picture) {
+    GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, picture.width(), picture.height());
+    if (!pixbuf) return nullptr;
+    qel::PixelTarget target;
+    target.pixels = gdk_pixbuf_get_pixels(pixbuf);
+    target.stride = static_cast<std::size_t>(gdk_pixbuf_get_rowstride(pixbuf));
+    target.size = {picture.width(), picture.height()};
+    if (!qel::convertPicture(picture.sprite, target)) {
+        g_object_unref(pixbuf);
+        return nullptr;
+    }
     return pixbuf;
 }
 
 gpointer beginLoad(GdkPixbufModuleSizeFunc sizeFunc, GdkPixbufModulePreparedFunc preparedFunc,
                    GdkPixbufModuleUpdatedFunc updatedFunc, gpointer userData, GError** error) {
     try {
-        return new LoadContext{sizeFunc, preparedFunc, updatedFunc, userData, {}};
+        return new LoadContext{sizeFunc, preparedFunc, updatedFunc, userData};
     } catch (const std::bad_alloc&) {
         setError(error, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY, "Not enough memory to load a packed picture");
         return nullptr;
@@ -69,7 +73,7 @@ gboolean stopLoad(gpointer data, GError** error) {
         if (!picture.ok()) {
             setError(error, GDK_PIXBUF_ERROR_CORRUPT_IMAGE, "Cannot show this packed picture: " + picture.refusal);
         } else {
-            int width = picture.width, height = picture.height;
+            int width = picture.width(), height = picture.height();
             if (context->sizeFunc) context->sizeFunc(&width, &height, context->userData);
             // A size of 0 asks only for the picture's size.
             GdkPixbuf* pixbuf = width == 0 || height == 0 ? nullptr : pixbufOf(picture);

@@ -7,6 +7,7 @@
 #include <new>
 #include <vector>
 
+#include "imaging/Picture.h"
 #include "packed/HostPicture.h"
 #include "packed/PackedFile.h"
 
@@ -38,7 +39,7 @@ bool QelImageHandler::load() const {
     try {
         // Read a chunk at a time until the stream's outcome is settled, so a
         // huge file is never held whole.
-        qel::PackedStreamDecoder decoder;
+        qel::PackedDecoder decoder;
         char buffer[kChunk];
         for (;;) {
             const qint64 got = device()->read(buffer, kChunk);
@@ -51,15 +52,15 @@ bool QelImageHandler::load() const {
             refusal_ = QString::fromStdString(picture.refusal);
             return false;
         }
-        QImage image(picture.width, picture.height, QImage::Format_ARGB32);
-        if (image.isNull()) {
+        QImage image(picture.width(), picture.height(), QImage::Format_ARGB32);
+        qel::PixelTarget target;
+        target.pixels = image.bits();
+        target.stride = static_cast<std::size_t>(image.bytesPerLine());
+        target.size = {picture.width(), picture.height()};
+        target.order = qel::ChannelOrder::argb32;
+        if (image.isNull() || !qel::convertPicture(picture.sprite, target)) {
             refusal_ = QStringLiteral("out of memory");
             return false;
-        }
-        const std::uint8_t* in = picture.rgba.data();
-        for (int y = 0; y < picture.height; ++y) {
-            QRgb* out = reinterpret_cast<QRgb*>(image.scanLine(y));
-            for (int x = 0; x < picture.width; ++x, in += 4) out[x] = qRgba(in[0], in[1], in[2], in[3]);
         }
         image_ = image;
         return true;

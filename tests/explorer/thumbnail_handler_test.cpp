@@ -47,8 +47,7 @@ struct Thumbnail {
 // `qel thumbnail -s cx`; E_FAIL where the viewer refuses the file.
 Thumbnail coreThumbnail(const Bytes& packed, UINT cx) {
     qel::Raster sprite;
-    std::ostringstream diagnostics;
-    if (qel::decodePackedBytes(packed.data(), packed.size(), sprite, diagnostics).outcome != qel::DecodeOutcome::success) {
+    if (qel::decodePacked(packed.data(), packed.size(), &sprite).outcome != qel::DecodeOutcome::success) {
         return {};
     }
     qel::PictureSize size;

@@ -13,10 +13,10 @@ TEST(HostPicture, EveryWayInGivesTheViewersAnswer) {
     for (const PluginCase& c : pluginCases()) {
         SCOPED_TRACE(c.name);
         MemorySource source(c.file.data(), c.file.size(), 7);
-        PackedStreamDecoder stream;
+        PackedDecoder stream;
         for (std::uint8_t byte : c.file) stream.feed(&byte, 1);
-        for (const HostPicture& got : {hostPictureFromBytes(c.file.data(), c.file.size()), hostPictureFromSource(source),
-                                       hostPictureFromStream(stream)}) {
+        for (const Shown& got : {shownOf(hostPictureFromBytes(c.file.data(), c.file.size())),
+                                 shownOf(hostPictureFromSource(source)), shownOf(hostPictureFromStream(stream))}) {
             EXPECT_TRUE(samePicture(got, c.expected));
             EXPECT_EQ(got.refusal, c.expected.refusal);
         }
@@ -32,7 +32,7 @@ TEST(HostPicture, PackingFromRgbaAcceptsWhatQelPackAccepts) {
         const PackedFromRgba packed = packRgba(rgba.data(), c.width, c.height, static_cast<std::size_t>(c.width) * 4, 4);
         EXPECT_EQ(packed.refusal, c.refusal);
         EXPECT_EQ(packed.packed.empty(), !packed.refusal.empty());
-        const HostPicture back = hostPictureFromBytes(packed.packed.data(), packed.packed.size());
+        const Shown back = shownOf(hostPictureFromBytes(packed.packed.data(), packed.packed.size()));
         EXPECT_TRUE(back.rgba == (packed.refusal.empty() ? shownAs(rgba) : Bytes()));
     }
 }
@@ -43,7 +43,7 @@ TEST(HostPicture, PackingHonoursStrideAndChannels) {
     const Bytes rgb = {1, 2, 3, 4, 5, 6, 0, 0, 7, 8, 9, 10, 11, 12, 0, 0};  // 2x2, 8-byte rows
     const PackedFromRgba packed = packRgba(rgb.data(), 2, 2, 8, 3);
     ASSERT_EQ(packed.refusal, "");
-    const HostPicture back = hostPictureFromBytes(packed.packed.data(), packed.packed.size());
+    const Shown back = shownOf(hostPictureFromBytes(packed.packed.data(), packed.packed.size()));
     EXPECT_TRUE(back.rgba == Bytes({1, 2, 3, 255, 4, 5, 6, 255, 7, 8, 9, 255, 10, 11, 12, 255}));
 }
 

@@ -55,7 +55,8 @@ TEST_F(MalformedFiles, MissingFileCannotBeOpened) {
     Raster sprite;
     makePlaceholderSprite(sprite);
     std::ostringstream quiet;
-    const DecodeResult r = decodePackedFile(path, sprite, quiet);
+    const DecodeResult r = decodePackedFile(path, &sprite);
+    writeDecodeDiagnostic(quiet, r);
     EXPECT_EQ(r.outcome, DecodeOutcome::openFailure);
     EXPECT_EQ(describeOutcome(r), "cannot open");
     EXPECT_FALSE(r.hasPayload);

@@ -29,7 +29,8 @@ Decoded decode(const Bytes& packed) {
     const RasterSnapshot before(sprite);
     std::ostringstream diag;
     Decoded d;
-    d.result = decodePackedBytes(packed.data(), packed.size(), sprite, diag);
+    d.result = decodePacked(packed.data(), packed.size(), &sprite);
+    writeDecodeDiagnostic(diag, d.result);
     d.diag = diag.str();
     d.spriteUnchanged = RasterSnapshot(sprite) == before;
     d.spriteWidth = sprite.width();
@@ -76,7 +77,8 @@ TEST(MalformedPacked, EmptyOrNullInputIsAnInflateBufferError) {
     expectInflateError("empty", -5);
     std::ostringstream diag;
     Raster sprite;
-    const DecodeResult r = decodePackedBytes(nullptr, 0, sprite, diag);
+    const DecodeResult r = decodePacked(nullptr, 0, &sprite);
+    writeDecodeDiagnostic(diag, r);
     EXPECT_EQ(r.outcome, DecodeOutcome::inflateFailure);
     EXPECT_EQ(r.zlibCode, -5);
     EXPECT_EQ(diag.str(), "INFLATE ERROR\nERROR NO : -5\n");
@@ -181,47 +183,47 @@ auto decodedBy(Decode decode) {
     Raster sprite;
     makePlaceholderSprite(sprite);
     std::ostringstream diag;
-    const DecodeResult r = decode(sprite, diag);
+    const DecodeResult r = decode(sprite);
+    writeDecodeDiagnostic(diag, r);
     const RasterSnapshot after(sprite);
     return std::make_tuple(r.outcome, r.zlibCode, r.hasPayload, r.payload, diag.str(), after.header, after.pixels);
 }
 
 // Feeds bytes to a stream decoder in pieces of piece bytes, as a host's
 // increments come, until it says the rest is not needed.
-DecodeResult fedInPieces(const Bytes& bytes, std::size_t piece, Raster& sprite, std::ostream& diag) {
-    PackedStreamDecoder decoder;
+DecodeResult fedInPieces(const Bytes& bytes, std::size_t piece, Raster& sprite) {
+    PackedDecoder decoder;
     for (std::size_t at = 0; at < bytes.size(); at += piece) {
         if (!decoder.feed(bytes.data() + at, std::min(piece, bytes.size() - at))) break;
     }
-    return decoder.finish(sprite, diag);
+    return decoder.finish(&sprite);
 }
 
 TEST(MalformedPacked, EveryStreamDecodesAlikeInPiecesOfAnySizeAndOnAReusedState) {
     // Each piece boundary stops inflate in another place; none may change a
     // thing, pulled from a source or pushed by the caller. One decoder goes
     // through every case in turn, as a worker does.
-    PackedDecoder reused;
+    PackedDecoder reused(PackedDecoder::ZlibState::reused);
     for (const NamedInput& input : hostilePackedFiles()) {
         // A stream of a few bytes that loads a 48 MiB picture: slow to
         // compare, and nothing for piece boundaries to find.
         if (input.name == "payload-max-pixels-bits1") continue;
         SCOPED_TRACE(input.name);
         const Bytes& bytes = input.bytes;
-        const auto whole = decodedBy([&](Raster& sprite, std::ostream& diag) {
-            return decodePackedBytes(bytes.data(), bytes.size(), sprite, diag);
-        });
+        const auto whole = decodedBy([&](Raster& sprite) { return decodePacked(bytes.data(), bytes.size(), &sprite); });
         for (const std::size_t piece : {1, 2, 5, 64, 1000}) {
-            EXPECT_TRUE(whole == decodedBy([&](Raster& sprite, std::ostream& diag) {
+            EXPECT_TRUE(whole == decodedBy([&](Raster& sprite) {
                 MemorySource source(bytes.data(), bytes.size(), piece);
-                return decodePackedSource(source, sprite, diag);
+                return decodePacked(source, &sprite);
             })) << "pieces of " << piece;
-            EXPECT_TRUE(whole == decodedBy([&](Raster& sprite, std::ostream& diag) {
-                return fedInPieces(bytes, piece, sprite, diag);
-            })) << "fed in pieces of " << piece;
+            EXPECT_TRUE(whole == decodedBy([&](Raster& sprite) { return fedInPieces(bytes, piece, sprite); }))
+                << "fed in pieces of " << piece;
         }
-        EXPECT_TRUE(whole == decodedBy([&](Raster& sprite, std::ostream& diag) {
+        EXPECT_TRUE(whole == decodedBy([&](Raster& sprite) {
             MemorySource source(bytes.data(), bytes.size(), 3);
-            return reused.decode(source, sprite, diag);
+            DecodeResult result;
+            reused.decode(source, &sprite, result);
+            return result;
         })) << "reused state";
     }
 }
@@ -233,17 +235,19 @@ TEST(MalformedPacked, DecodingWithoutASpriteGivesTheSameOutcomeAndPayload) {
     for (const NamedInput& sound : soundBmps()) {
         cases.push_back({sound.name, packBytes(sound.bytes.data(), sound.bytes.size(), 9)});
     }
-    PackedDecoder reused;
+    PackedDecoder reused(PackedDecoder::ZlibState::reused);
     DecodeResult kept;
     for (const NamedInput& input : cases) {
         SCOPED_TRACE(input.name);
         const Bytes& bytes = input.bytes;
         Raster sprite;
         std::ostringstream wholeDiag;
-        const DecodeResult whole = decodePackedBytes(bytes.data(), bytes.size(), sprite, wholeDiag);
+        const DecodeResult whole = decodePacked(bytes.data(), bytes.size(), &sprite);
+        writeDecodeDiagnostic(wholeDiag, whole);
         std::ostringstream diag;
         MemorySource source(bytes.data(), bytes.size(), 7);
-        reused.decode(source, nullptr, diag, kept);
+        reused.decode(source, nullptr, kept);
+        writeDecodeDiagnostic(diag, kept);
         EXPECT_EQ(kept.outcome, whole.outcome);
         EXPECT_EQ(kept.zlibCode, whole.zlibCode);
         EXPECT_EQ(kept.hasPayload, whole.hasPayload);
@@ -275,18 +279,17 @@ TEST(MalformedPacked, ReadingStopsWhereTheOutcomeIsDecided) {
     file.resize(streamSize + (1u << 20), 0xA5);
     CountingSource sound(file, 100);
     Raster sprite;
-    std::ostringstream diag;
-    EXPECT_EQ(decodePackedSource(sound, sprite, diag).outcome, DecodeOutcome::success);
+    EXPECT_EQ(decodePacked(sound, &sprite).outcome, DecodeOutcome::success);
     EXPECT_LT(sound.handedOut, streamSize + 100);
 
     // Fed by the caller, the decoder says so at the piece that ends it.
-    PackedStreamDecoder pushed;
+    PackedDecoder pushed;
     std::size_t taken = 0;
     while (taken < file.size() && pushed.feed(file.data() + taken, 100)) taken += 100;
     EXPECT_LT(taken, streamSize);
-    EXPECT_EQ(pushed.finish(sprite, diag).outcome, DecodeOutcome::success);
+    EXPECT_EQ(pushed.finish(&sprite).outcome, DecodeOutcome::success);
     EXPECT_FALSE(pushed.feed(file.data(), 1));
-    EXPECT_EQ(pushed.finish(sprite, diag).outcome, DecodeOutcome::openFailure);  // once only
+    EXPECT_EQ(pushed.finish(&sprite).outcome, DecodeOutcome::openFailure);  // once only
 
     // A read that fails is a file that cannot be read: no diagnostic.
     class FailingSource final : public ByteSource {
@@ -297,7 +300,8 @@ TEST(MalformedPacked, ReadingStopsWhereTheOutcomeIsDecided) {
         }
     } failing;
     std::ostringstream quiet;
-    const DecodeResult failed = decodePackedSource(failing, sprite, quiet);
+    const DecodeResult failed = decodePacked(failing, &sprite);
+    writeDecodeDiagnostic(quiet, failed);
     EXPECT_EQ(failed.outcome, DecodeOutcome::openFailure);
     EXPECT_FALSE(failed.hasPayload);
     EXPECT_EQ(quiet.str(), "");

@@ -16,19 +16,31 @@
 
 namespace qel::testing {
 
+// What a host shows: the picture as straight RGBA, or why there is none.
+struct Shown {
+    int width = 0;
+    int height = 0;
+    Bytes rgba;
+    std::string refusal;
+    bool ok() const { return refusal.empty(); }
+};
+
+inline Shown shownOf(const HostPicture& p) {
+    return {p.width(), p.height(), pictureRgba(p.sprite, KeyPixel::keepColour), p.refusal};
+}
+
 struct PluginCase {
     std::string name;
     Bytes file;
-    HostPicture expected;
+    Shown expected;
 };
 
 inline std::vector<PluginCase> pluginCases() {
     std::vector<PluginCase> cases;
     for (NamedInput& input : hostilePackedFiles()) {
-        std::ostream nowhere(nullptr);
         Raster sprite;
-        const DecodeResult result = decodePackedBytes(input.bytes.data(), input.bytes.size(), sprite, nowhere);
-        HostPicture expected{sprite.width(), sprite.height(), pictureRgba(sprite, KeyPixel::keepColour), ""};
+        const DecodeResult result = decodePacked(input.bytes.data(), input.bytes.size(), &sprite);
+        Shown expected{sprite.width(), sprite.height(), pictureRgba(sprite, KeyPixel::keepColour), ""};
         if (result.outcome != DecodeOutcome::success) expected = {0, 0, {}, describeOutcome(result)};
         cases.push_back({input.name, std::move(input.bytes), std::move(expected)});
     }
@@ -36,7 +48,7 @@ inline std::vector<PluginCase> pluginCases() {
 }
 
 // The same picture, or both refused (the words are each host's to pass on).
-inline bool samePicture(const HostPicture& a, const HostPicture& b) {
+inline bool samePicture(const Shown& a, const Shown& b) {
     return a.width == b.width && a.height == b.height && a.rgba == b.rgba && a.ok() == b.ok();
 }
 

@@ -35,8 +35,8 @@ bool cachesReady() {
 // What GdkPixbuf gave (both taken over): the RGBA picture, or the error's
 // message. A pixbuf without alpha gives no pixels. The error is read here,
 // after the call that sets it.
-HostPicture given(GdkPixbuf* pixbuf, GError*& error) {
-    HostPicture got;
+Shown given(GdkPixbuf* pixbuf, GError*& error) {
+    Shown got;
     got.refusal = error ? error->message : pixbuf ? "" : "neither a picture nor an error";
     if (pixbuf && gdk_pixbuf_get_has_alpha(pixbuf)) {
         got.width = gdk_pixbuf_get_width(pixbuf);
@@ -51,7 +51,7 @@ HostPicture given(GdkPixbuf* pixbuf, GError*& error) {
     return got;
 }
 
-void expectShown(const HostPicture& got, const PluginCase& c) {
+void expectShown(const Shown& got, const PluginCase& c) {
     EXPECT_TRUE(samePicture(got, c.expected)) << got.refusal;
     // An empty file is refused by GdkPixbuf before any loader is asked.
     if (!c.file.empty() && !c.expected.ok()) {
@@ -91,7 +91,7 @@ TEST(PixbufLoader, SavesWhatQelPackAcceptsAndLoadsItBack) {
         GError* error = nullptr;
         const bool saved = gdk_pixbuf_save(pixbuf, path.c_str(), "qel", &error, nullptr);
         g_object_unref(pixbuf);
-        const HostPicture back = given(saved ? gdk_pixbuf_new_from_file(path.c_str(), &error) : nullptr, error);
+        const Shown back = given(saved ? gdk_pixbuf_new_from_file(path.c_str(), &error) : nullptr, error);
         EXPECT_EQ(back.refusal, *c.refusal ? "Cannot save as a packed picture: " + std::string(c.refusal) : "");
         EXPECT_TRUE(back.rgba == (*c.refusal ? Bytes() : shownAs(rgba)));
     }
@@ -106,7 +106,7 @@ TEST(PixbufLoader, ThumbnailerDrawsPackedFiles) {
     const std::string run = QEL_CHILD_ENV " gdk-pixbuf-thumbnailer -s 48 " + dir.file("star.qel") + " " + dir.file("star.png");
     ASSERT_EQ(std::system(run.c_str()), 0) << run;
     GError* error = nullptr;
-    const HostPicture thumbnail = given(gdk_pixbuf_new_from_file(dir.file("star.png").c_str(), &error), error);
+    const Shown thumbnail = given(gdk_pixbuf_new_from_file(dir.file("star.png").c_str(), &error), error);
     EXPECT_EQ(thumbnail.width, 48);
     ASSERT_EQ(thumbnail.rgba.size(), 48u * 48 * 4) << thumbnail.refusal;
     EXPECT_EQ(thumbnail.rgba[3], 0);  // the corner is the key colour

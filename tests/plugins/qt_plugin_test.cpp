@@ -25,7 +25,7 @@ TEST(QtImagePlugin, ShowsAndRefusesWhatTheViewerDoes) {
         QImageReader reader(&buffer, "qel");
         const QSize size = reader.size();
         const QImage image = reader.read().convertToFormat(QImage::Format_RGBA8888);
-        HostPicture got{image.width(), image.height(), {}, image.isNull() ? "refused" : ""};
+        Shown got{image.width(), image.height(), {}, image.isNull() ? "refused" : ""};
         for (int y = 0; y < image.height(); ++y) {
             got.rgba.insert(got.rgba.end(), image.constScanLine(y), image.constScanLine(y) + image.width() * 4);
         }
@@ -73,7 +73,7 @@ TEST(QtImagePlugin, WritesWhatQelPackAccepts) {
         buffer.open(QIODevice::WriteOnly);
         EXPECT_EQ(QImageWriter(&buffer, "qel").write(image), !*c.refusal);
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.constData());
-        const HostPicture back = hostPictureFromBytes(bytes, static_cast<std::size_t>(data.size()));
+        const Shown back = shownOf(hostPictureFromBytes(bytes, static_cast<std::size_t>(data.size())));
         EXPECT_TRUE(back.rgba == (*c.refusal ? Bytes() : shownAs(rgba)));
     }
 }

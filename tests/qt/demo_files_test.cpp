@@ -27,7 +27,8 @@ std::map<std::string, std::vector<std::uint8_t>> demoFilesByName() {
 
 DecodeResult decode(const std::vector<std::uint8_t>& packed, Raster& sprite, std::string& diag) {
     std::ostringstream out;
-    DecodeResult result = decodePackedBytes(packed.data(), packed.size(), sprite, out);
+    DecodeResult result = decodePacked(packed.data(), packed.size(), &sprite);
+    writeDecodeDiagnostic(out, result);
     diag = out.str();
     return result;
 }

@@ -58,8 +58,7 @@ TEST(QelInfo, EveryHostileFileGetsTheVerdictOfTheDecodeThatLoadsThePicture) {
         writeFile(name, input.bytes);
         args.push_back(name);
         Raster sprite;
-        std::ostringstream diag;
-        const DecodeResult r = decodePackedBytes(input.bytes.data(), input.bytes.size(), sprite, diag);
+        const DecodeResult r = decodePacked(input.bytes.data(), input.bytes.size(), &sprite);
         expected += name + ": ";
         if (r.outcome != DecodeOutcome::success) {
             expected += describeOutcome(r) + "\n";
@@ -162,7 +161,8 @@ TEST(QelPack, PacksWhatTheViewerReadsBackToTheSamePayload) {
     for (const auto& [name, bmp] : {std::pair<std::string, Bytes>{"star.qel", star}, {"eight.qel", eight}}) {
         Raster sprite;
         std::ostringstream diag;
-        const DecodeResult result = decodePackedFile(name, sprite, diag);
+        const DecodeResult result = decodePackedFile(name, &sprite);
+        writeDecodeDiagnostic(diag, result);
         EXPECT_EQ(result.outcome, DecodeOutcome::success) << name;
         EXPECT_EQ(result.payload, bmp) << name;
         EXPECT_EQ(diag.str(), "");

@@ -30,8 +30,7 @@ struct Unpacked {
 Unpacked unpack(const std::string& path) {
     Unpacked unpacked;
     Raster sprite;
-    std::ostringstream diag;
-    const DecodeResult result = decodePackedFile(path, sprite, diag);
+    const DecodeResult result = decodePackedFile(path, &sprite);
     EXPECT_EQ(result.outcome, DecodeOutcome::success) << path;
     unpacked.payload = result.payload;
     for (int y = 0; y < sprite.height(); ++y) {

@@ -22,19 +22,24 @@
 #include <optional>
 #include <vector>
 
+#include "imaging/Picture.h"
 #include "viewer/Scene.h"
 
 namespace qel {
 
 namespace {
 
-// The canvas as a top-down QImage. The raster is bottom-up BGR with rows of
-// exactly width * 3 bytes, which Format_BGR888 takes as is once flipped.
+// The canvas as a top-down QImage; null when the raster holds no pixels.
 QImage canvasImage(const Raster& canvas) {
-    if (!canvas.allocated() || canvas.width() <= 0 || canvas.height() <= 0) return QImage();
-    const QImage bottomUp(canvas.pixels(), canvas.width(), canvas.height(),
-                          static_cast<qsizetype>(canvas.width()) * 3, QImage::Format_BGR888);
-    return bottomUp.mirrored(false, true);  // a deep copy, detached from the raster
+    QImage image(canvas.width(), canvas.height(), QImage::Format_RGB32);
+    PixelTarget target;
+    target.pixels = image.bits();
+    target.stride = static_cast<std::size_t>(image.bytesPerLine());
+    target.size = {canvas.width(), canvas.height()};
+    target.order = ChannelOrder::argb32;
+    target.key = KeyPixel::opaque;
+    if (image.isNull() || !convertPicture(canvas, target)) return QImage();
+    return image;
 }
 
 }  // namespace
