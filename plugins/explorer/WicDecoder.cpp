@@ -5,7 +5,6 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <sstream>
 #include <utility>
 #include <vector>
 
@@ -37,9 +36,7 @@ HRESULT decodeStream(IStream* stream, Raster* sprite) {
     if (!stream) return E_INVALIDARG;
     if (FAILED(stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr))) return WINCODEC_ERR_STREAMREAD;
     StreamSource source(stream);
-    PackedDecoder decoder;
-    std::ostringstream diagnostics;  // the viewer's words; WIC has only codes
-    switch (decoder.decode(source, sprite, diagnostics).outcome) {
+    switch (decodePacked(source, sprite).outcome) {
     case DecodeOutcome::success:
         return S_OK;
     case DecodeOutcome::openFailure:
@@ -54,18 +51,15 @@ HRESULT decodeStream(IStream* stream, Raster* sprite) {
 // Rows firstRow .. firstRow + rows - 1 of picture, whole, as 32bppBGRA with
 // the key colour kept at alpha 0, the first at out and each stride bytes on.
 bool writeRows(const Raster& picture, int firstRow, int rows, BYTE* out, std::size_t stride) {
-    const PictureSize size{picture.width(), picture.height()};
-    std::vector<std::uint8_t> rgba(static_cast<std::size_t>(size.width) * 4);
-    for (int y = firstRow; y < firstRow + rows; ++y, out += stride) {
-        scaledRgbaRow(picture, size, y, KeyPixel::keepColour, rgba.data());
-        for (std::size_t i = 0; i < rgba.size(); i += 4) {
-            out[i] = rgba[i + 2];
-            out[i + 1] = rgba[i + 1];
-            out[i + 2] = rgba[i];
-            out[i + 3] = rgba[i + 3];
-        }
-    }
-    return true;
+    PixelTarget target;
+    target.pixels = out;
+    target.stride = stride;
+    target.size = {picture.width(), picture.height()};
+    target.order = ChannelOrder::bgra;
+    target.key = KeyPixel::keepColour;
+    target.firstRow = firstRow;
+    target.rows = rows;
+    return convertPicture(picture, target);
 }
 
 // IWICBitmapSource::CopyPixels of picture: rect (null: the whole picture)

@@ -232,10 +232,7 @@ TEST(InstalledShell, WicProgramsOpenSpritesThroughTheRegisteredDecoder) {
     // The core's picture in the same layout: straight BGRA with the key colour kept, or BGR.
     const auto core = [](const Bytes& file, UINT channels) {
         qel::Raster sprite;
-        std::ostringstream diagnostics;
-        if (qel::decodePackedBytes(file.data(), file.size(), sprite, diagnostics).outcome != qel::DecodeOutcome::success) {
-            return Pixels{};
-        }
+        if (qel::decodePacked(file.data(), file.size(), &sprite).outcome != qel::DecodeOutcome::success) return Pixels{};
         const Bytes rgba = qel::pictureRgba(sprite, qel::KeyPixel::keepColour);
         Bytes pixels;
         for (std::size_t i = 0; i + 3 < rgba.size(); i += 4) {

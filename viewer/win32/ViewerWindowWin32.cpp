@@ -3,7 +3,6 @@
 #include <shellapi.h>
 
 #include <cstdint>
-#include <cstring>
 #include <new>
 #include <optional>
 #include <string>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "files/FileIo.h"
+#include "imaging/Picture.h"
 #include "resources/win32/QelViewerRes.h"
 #include "viewer/Scene.h"
 #include "viewer/Viewer.h"
@@ -24,8 +24,6 @@ namespace qel::win32 {
 
 static_assert(IDM_QEL_EXTRACT == kExtractCommand && IDM_QEL_EXIT == kExitCommand,
               "the menu resource and the core must agree on the command ids");
-static_assert(sizeof(BITMAPINFO) == Raster::kHeaderBlockSize,
-              "a raster's header block is laid out as a BITMAPINFO");
 
 namespace {
 
@@ -270,34 +268,33 @@ LRESULT CALLBACK viewerWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
 
 void present(HDC dc, const Raster& raster, int x, int y, int scale) {
     if (!raster.allocated() || raster.width() <= 0 || raster.height() <= 0 || scale < 1) return;
-    const int width = raster.width();
-    const int height = raster.height();
-
-    BITMAPINFO info;
-    std::memcpy(&info, raster.header(), sizeof info);
-    // The pixel buffer is always 24-bit, uncompressed, width x height. A
-    // header read from a file keeps what the file said (an 8-bit picture
-    // keeps its bit count), and the display would then read the buffer by
-    // the wrong layout, or past its end; these fields describe the buffer.
+    // The picture at the scale, each pixel a scale x scale block, as a
+    // top-down 32-bit DIB: rows of 32-bit pixels need no padding, and the
+    // canvas's own header (whatever a file said) plays no part.
+    const int width = raster.width() * scale;
+    const int height = raster.height() * scale;
+    std::vector<std::uint8_t> pixels;
+    try {
+        pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
+    } catch (const std::bad_alloc&) {
+        return;  // nothing drawn this time; the next paint tries again
+    }
+    PixelTarget target;
+    target.pixels = pixels.data();
+    target.stride = static_cast<std::size_t>(width) * 4;
+    target.size = {width, height};
+    target.order = ChannelOrder::bgra;
+    target.key = KeyPixel::opaque;
+    if (!convertPicture(raster, target)) return;
+    BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biHeight = -height;  // top-down
     info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
-    info.bmiHeader.biSizeImage = 0;
-    info.bmiHeader.biClrUsed = 0;
-
-    // The display wants rows padded to 4 bytes; the raster's rows are not
-    // when width * 3 is not a multiple of 4.
-    std::vector<std::uint8_t> padded;
-    const void* bits = raster.pixels();
-    if ((static_cast<std::size_t>(width) * 3) % 4 != 0) {
-        padded = paddedRows(raster);
-        bits = padded.data();
-    }
-    StretchDIBits(dc, x, y, width * scale, height * scale, 0, 0, width, height, bits, &info, DIB_RGB_COLORS,
-                  SRCCOPY);
+    SetDIBitsToDevice(dc, x, y, static_cast<DWORD>(width), static_cast<DWORD>(height), 0, 0, 0,
+                      static_cast<UINT>(height), pixels.data(), &info, DIB_RGB_COLORS);
 }
 
 }  // namespace qel::win32
