@@ -11,6 +11,7 @@
 #include <wincodec.h>
 #include <wrl/client.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <sstream>
 #include <tuple>
@@ -91,6 +92,23 @@ Thumbnail thumbnailOf(IClassFactory* factory, const Bytes& file, UINT cx) {
 
 Bytes packedOf(const Bytes& bmp) { return qel::packBytes(bmp.data(), bmp.size(), 9); }
 
+// A picture as width, height and pixels, top row first.
+using Pixels = std::tuple<UINT, UINT, Bytes>;
+
+// `qel extract --png`'s picture of file as straight BGRA with the key colour kept (channels 4) or BGR (3);
+// {} where the viewer refuses the file.
+Pixels corePixels(const Bytes& file, UINT channels) {
+    qel::Raster sprite;
+    if (qel::decodePacked(file.data(), file.size(), &sprite).outcome != qel::DecodeOutcome::success) return {};
+    const Bytes rgba = qel::pictureRgba(sprite, qel::KeyPixel::keepColour);
+    Bytes pixels;
+    for (std::size_t i = 0; i + 3 < rgba.size(); i += 4) {
+        pixels.insert(pixels.end(), {rgba[i + 2], rgba[i + 1], rgba[i], rgba[i + 3]});
+        pixels.resize(pixels.size() - 4 + channels);
+    }
+    return {static_cast<UINT>(sprite.width()), static_cast<UINT>(sprite.height()), pixels};
+}
+
 template <typename Function>
 Function entry(const char* name) {
     static const HMODULE dll = LoadLibraryA((qel::testing::programDirectory() + "QelThumbnail.dll").c_str());
@@ -157,6 +175,89 @@ TEST_F(ThumbnailHandler, CallsOutOfOrderFailAndTheDllUnloadsOnlyWhenAllIsRelease
     EXPECT_EQ(canUnloadNow(), S_OK);
 }
 
+// A stream over bytes as a network share or an archive may give it: at most chunk bytes a read, a failure
+// once a read would pass failAt, seeks refused unless seekable. It starts at byte 2, as WIC's pattern
+// matching leaves a stream.
+class AwkwardStream final : public IStream {
+public:
+    AwkwardStream(Bytes bytes, ULONG chunk, ULONGLONG failAt, bool seekable)
+        : bytes_(std::move(bytes)), chunk_(chunk), failAt_(failAt), seekable_(seekable) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override { return *object = nullptr, E_NOINTERFACE; }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+    ULONG STDMETHODCALLTYPE Release() override { return --references_; }  // on the test's stack
+    HRESULT STDMETHODCALLTYPE Read(void* out, ULONG size, ULONG* got) override {
+        const ULONG n = static_cast<ULONG>(std::min<ULONGLONG>({size, chunk_, at_ < bytes_.size() ? bytes_.size() - at_ : 0}));
+        if (at_ + n > failAt_) return STG_E_READFAULT;
+        std::copy_n(bytes_.data() + at_, n, static_cast<BYTE*>(out));
+        at_ += n;
+        if (got) *got = n;
+        return n == 0 && size > 0 ? S_FALSE : S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* to) override {
+        if (!seekable_) return STG_E_INVALIDFUNCTION;
+        at_ = (origin == STREAM_SEEK_SET ? 0 : origin == STREAM_SEEK_CUR ? at_ : bytes_.size()) + move.QuadPart;
+        if (to) to->QuadPart = at_;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Write(const void*, ULONG, ULONG*) override { return STG_E_ACCESSDENIED; }
+    HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Revert() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Stat(STATSTG*, DWORD) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Clone(IStream**) override { return E_NOTIMPL; }
+    ULONG references_ = 1;
+    ULONGLONG at_ = 2;
+
+private:
+    Bytes bytes_;
+    ULONG chunk_;
+    ULONGLONG failAt_;
+    bool seekable_;
+};
+
+// The decoder of the DLL beside this test on streams that misbehave: each gives the core's picture, or a
+// WINCODEC_ERR code and no frame; QueryCapability agrees and leaves the stream where it was; the
+// stream is let go of.
+TEST_F(ThumbnailHandler, TheWicDecoderGivesTheCoresPictureOrAWicErrorWhateverTheStreamDoes) {
+    ASSERT_EQ(getClassObject(qel::explorer::kDecoderClsid, factory), S_OK);
+    const Bytes sprite = packedOf(qel::testing::makeBmp24(30, 7, [](int x, int y) { return x % 3 ? 0x102030u * y : 0xFF00FFu; }));
+    const struct { Bytes file; ULONG chunk; ULONGLONG failAt; bool seekable; HRESULT result; } rows[] = {
+        {sprite, 1, ~0ull, true, S_OK},                            // one byte a read
+        {sprite, 1u << 20, sprite.size() / 2, true, WINCODEC_ERR_STREAMREAD},  // a read fails half way
+        {sprite, 1u << 20, ~0ull, false, WINCODEC_ERR_STREAMREAD},  // cannot seek to the start
+        {Bytes(sprite.begin(), sprite.end() - 9), 7, ~0ull, true, WINCODEC_ERR_BADIMAGE},  // cut short
+        {Bytes(64, 0x78), 1u << 20, ~0ull, true, WINCODEC_ERR_BADIMAGE},  // no zlib stream
+    };
+    for (const auto& row : rows) {
+        AwkwardStream stream(row.file, row.chunk, row.failAt, row.seekable);
+        ComPtr<IWICBitmapDecoder> decoder;
+        ComPtr<IWICBitmapFrameDecode> frame;
+        ASSERT_EQ(factory->CreateInstance(nullptr, IID_PPV_ARGS(&decoder)), S_OK);
+        DWORD capability = 99;
+        const HRESULT asked = decoder->QueryCapability(&stream, &capability);
+        EXPECT_TRUE(row.result == WINCODEC_ERR_BADIMAGE ? asked == S_OK && capability == 0
+                                                        : asked == row.result && (capability != 0) == SUCCEEDED(asked));
+        EXPECT_EQ(stream.at_, row.seekable ? 2u : stream.at_) << "QueryCapability left the stream elsewhere";
+        EXPECT_EQ(decoder->Initialize(&stream, WICDecodeMetadataCacheOnDemand), row.result);
+        EXPECT_EQ(decoder->GetFrame(0, &frame), SUCCEEDED(row.result) ? S_OK : WINCODEC_ERR_NOTINITIALIZED);
+        Pixels got;
+        Bytes part(3 * 4 * 2);  // a 3 x 2 rectangle at (1, 4)
+        const WICRect rect{1, 4, 3, 2};
+        if (frame && SUCCEEDED(frame->GetSize(&std::get<0>(got), &std::get<1>(got)))) {
+            std::get<2>(got).resize(std::size_t{std::get<0>(got)} * std::get<1>(got) * 4);
+            frame->CopyPixels(nullptr, std::get<0>(got) * 4, static_cast<UINT>(std::get<2>(got).size()), std::get<2>(got).data());
+            EXPECT_EQ(frame->CopyPixels(&rect, 12, static_cast<UINT>(part.size()), part.data()), S_OK);
+            for (int y = 0; y < 2; ++y) EXPECT_TRUE(std::equal(part.begin() + y * 12, part.begin() + y * 12 + 12, std::get<2>(got).begin() + ((y + 4) * 30 + 1) * 4));
+        }
+        EXPECT_EQ(got, corePixels(SUCCEEDED(row.result) ? row.file : Bytes{}, 4));
+        decoder.Reset(), frame.Reset();
+        EXPECT_EQ(stream.references_, 1u) << "the decoder still holds the stream";
+    }
+}
+
 TEST(InstalledShell, TheRegisteredHandlerGivesTheCoresThumbnail) {
     const auto registryText = [](const std::wstring& key) {
         wchar_t value[1024] = {};
@@ -210,8 +311,7 @@ TEST(InstalledShell, WicProgramsOpenSpritesThroughTheRegisteredDecoder) {
     ComPtr<IWICImagingFactory> wic;
     ASSERT_EQ(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&wic)), S_OK);
     qel::testing::ScopedWorkDir work;
-    // The file's pixels in format, channels bytes a pixel, as width, height and bytes; {} where refused.
-    using Pixels = std::tuple<UINT, UINT, Bytes>;
+    // The file's pixels in format, channels bytes a pixel; {} where refused.
     const auto throughWic = [&](const std::string& name, const Bytes& file, REFGUID format, UINT channels) {
         qel::testing::writeFile(work.file(name), file);
         ComPtr<IWICBitmapDecoder> decoder;
@@ -229,18 +329,6 @@ TEST(InstalledShell, WicProgramsOpenSpritesThroughTheRegisteredDecoder) {
         const HRESULT copied = converted->CopyPixels(nullptr, width * channels, static_cast<UINT>(pixels.size()), pixels.data());
         return SUCCEEDED(copied) ? Pixels{width, height, pixels} : Pixels{0, 0, {1}};
     };
-    // The core's picture in the same layout: straight BGRA with the key colour kept, or BGR.
-    const auto core = [](const Bytes& file, UINT channels) {
-        qel::Raster sprite;
-        if (qel::decodePacked(file.data(), file.size(), &sprite).outcome != qel::DecodeOutcome::success) return Pixels{};
-        const Bytes rgba = qel::pictureRgba(sprite, qel::KeyPixel::keepColour);
-        Bytes pixels;
-        for (std::size_t i = 0; i + 3 < rgba.size(); i += 4) {
-            pixels.insert(pixels.end(), {rgba[i + 2], rgba[i + 1], rgba[i], rgba[i + 3]});
-            pixels.resize(pixels.size() - 4 + channels);
-        }
-        return Pixels{static_cast<UINT>(sprite.width()), static_cast<UINT>(sprite.height()), pixels};
-    };
     std::vector<qel::testing::NamedInput> files = qel::testing::hostilePackedFiles();
     for (qel::demo::DemoFile& demo : qel::demo::makeDemoFiles()) {
         if (std::filesystem::path(demo.name).extension() == ".qel") files.push_back({demo.name, std::move(demo.bytes)});
@@ -249,9 +337,9 @@ TEST(InstalledShell, WicProgramsOpenSpritesThroughTheRegisteredDecoder) {
     int index = 0, shown = 0;
     for (const qel::testing::NamedInput& input : files) {
         const std::string name = "wic-" + std::to_string(index++) + ".qel";
-        EXPECT_EQ(throughWic(name, input.bytes, GUID_WICPixelFormat32bppBGRA, 4), core(input.bytes, 4)) << input.name;
-        EXPECT_EQ(throughWic(name, input.bytes, GUID_WICPixelFormat24bppBGR, 3), core(input.bytes, 3)) << input.name;
-        shown += !std::get<2>(core(input.bytes, 4)).empty();
+        EXPECT_EQ(throughWic(name, input.bytes, GUID_WICPixelFormat32bppBGRA, 4), corePixels(input.bytes, 4)) << input.name;
+        EXPECT_EQ(throughWic(name, input.bytes, GUID_WICPixelFormat24bppBGR, 3), corePixels(input.bytes, 3)) << input.name;
+        shown += !std::get<2>(corePixels(input.bytes, 4)).empty();
     }
     EXPECT_GE(shown, 6);  // the demo's four sprites and the odd one at least
     ComPtr<IEnumUnknown> decoders;
