@@ -175,27 +175,33 @@ TEST_F(ThumbnailHandler, CallsOutOfOrderFailAndTheDllUnloadsOnlyWhenAllIsRelease
     EXPECT_EQ(canUnloadNow(), S_OK);
 }
 
-// A stream over bytes as a network share or an archive may give it: at most chunk bytes a read, a failure
+// A stream over file as a network share or an archive may give it: at most chunk bytes a read, a failure
 // once a read would pass failAt, seeks refused unless seekable. It starts at byte 2, as WIC's pattern
 // matching leaves a stream.
+struct StreamRow {
+    Bytes file;
+    ULONG chunk;
+    ULONGLONG failAt;
+    bool seekable;
+    HRESULT result;  // what Initialize gives
+};
 class AwkwardStream final : public IStream {
 public:
-    AwkwardStream(Bytes bytes, ULONG chunk, ULONGLONG failAt, bool seekable)
-        : bytes_(std::move(bytes)), chunk_(chunk), failAt_(failAt), seekable_(seekable) {}
+    explicit AwkwardStream(const StreamRow& row) : row_(row) {}
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override { return *object = nullptr, E_NOINTERFACE; }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
     ULONG STDMETHODCALLTYPE Release() override { return --references_; }  // on the test's stack
     HRESULT STDMETHODCALLTYPE Read(void* out, ULONG size, ULONG* got) override {
-        const ULONG n = static_cast<ULONG>(std::min<ULONGLONG>({size, chunk_, at_ < bytes_.size() ? bytes_.size() - at_ : 0}));
-        if (at_ + n > failAt_) return STG_E_READFAULT;
-        std::copy_n(bytes_.data() + at_, n, static_cast<BYTE*>(out));
+        const ULONG n = static_cast<ULONG>(std::min<ULONGLONG>({size, row_.chunk, at_ < row_.file.size() ? row_.file.size() - at_ : 0}));
+        if (at_ + n > row_.failAt) return STG_E_READFAULT;
+        std::copy_n(row_.file.data() + at_, n, static_cast<BYTE*>(out));
         at_ += n;
         if (got) *got = n;
         return n == 0 && size > 0 ? S_FALSE : S_OK;
     }
     HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* to) override {
-        if (!seekable_) return STG_E_INVALIDFUNCTION;
-        at_ = (origin == STREAM_SEEK_SET ? 0 : origin == STREAM_SEEK_CUR ? at_ : bytes_.size()) + move.QuadPart;
+        if (!row_.seekable) return STG_E_INVALIDFUNCTION;
+        at_ = (origin == STREAM_SEEK_SET ? 0 : origin == STREAM_SEEK_CUR ? at_ : row_.file.size()) + move.QuadPart;
         if (to) to->QuadPart = at_;
         return S_OK;
     }
@@ -208,14 +214,9 @@ public:
     HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Stat(STATSTG*, DWORD) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Clone(IStream**) override { return E_NOTIMPL; }
+    const StreamRow& row_;
     ULONG references_ = 1;
     ULONGLONG at_ = 2;
-
-private:
-    Bytes bytes_;
-    ULONG chunk_;
-    ULONGLONG failAt_;
-    bool seekable_;
 };
 
 // The decoder of the DLL beside this test on streams that misbehave: each gives the core's picture, or a
@@ -224,7 +225,7 @@ private:
 TEST_F(ThumbnailHandler, TheWicDecoderGivesTheCoresPictureOrAWicErrorWhateverTheStreamDoes) {
     ASSERT_EQ(getClassObject(qel::explorer::kDecoderClsid, factory), S_OK);
     const Bytes sprite = packedOf(qel::testing::makeBmp24(30, 7, [](int x, int y) { return x % 3 ? 0x102030u * y : 0xFF00FFu; }));
-    const struct { Bytes file; ULONG chunk; ULONGLONG failAt; bool seekable; HRESULT result; } rows[] = {
+    const StreamRow rows[] = {
         {sprite, 1, ~0ull, true, S_OK},                            // one byte a read
         {sprite, 1u << 20, sprite.size() / 2, true, WINCODEC_ERR_STREAMREAD},  // a read fails half way
         {sprite, 1u << 20, ~0ull, false, WINCODEC_ERR_STREAMREAD},  // cannot seek to the start
@@ -232,7 +233,7 @@ TEST_F(ThumbnailHandler, TheWicDecoderGivesTheCoresPictureOrAWicErrorWhateverThe
         {Bytes(64, 0x78), 1u << 20, ~0ull, true, WINCODEC_ERR_BADIMAGE},  // no zlib stream
     };
     for (const auto& row : rows) {
-        AwkwardStream stream(row.file, row.chunk, row.failAt, row.seekable);
+        AwkwardStream stream(row);
         ComPtr<IWICBitmapDecoder> decoder;
         ComPtr<IWICBitmapFrameDecode> frame;
         ASSERT_EQ(factory->CreateInstance(nullptr, IID_PPV_ARGS(&decoder)), S_OK);
@@ -240,7 +241,7 @@ TEST_F(ThumbnailHandler, TheWicDecoderGivesTheCoresPictureOrAWicErrorWhateverThe
         const HRESULT asked = decoder->QueryCapability(&stream, &capability);
         EXPECT_TRUE(row.result == WINCODEC_ERR_BADIMAGE ? asked == S_OK && capability == 0
                                                         : asked == row.result && (capability != 0) == SUCCEEDED(asked));
-        EXPECT_EQ(stream.at_, row.seekable ? 2u : stream.at_) << "QueryCapability left the stream elsewhere";
+        EXPECT_TRUE(stream.at_ == 2u || !row.seekable) << "QueryCapability left the stream at " << stream.at_;
         EXPECT_EQ(decoder->Initialize(&stream, WICDecodeMetadataCacheOnDemand), row.result);
         EXPECT_EQ(decoder->GetFrame(0, &frame), SUCCEEDED(row.result) ? S_OK : WINCODEC_ERR_NOTINITIALIZED);
         Pixels got;
@@ -334,14 +335,14 @@ TEST(InstalledShell, WicProgramsOpenSpritesThroughTheRegisteredDecoder) {
         if (std::filesystem::path(demo.name).extension() == ".qel") files.push_back({demo.name, std::move(demo.bytes)});
     }
     files.push_back({"odd", packedOf(qel::testing::makeBmp24(30, 7, [](int x, int y) { return x % 3 ? 0x102030u * y : 0xFF00FFu; }))});
-    int index = 0, shown = 0;
+    int shown = 0;
     for (const qel::testing::NamedInput& input : files) {
-        const std::string name = "wic-" + std::to_string(index++) + ".qel";
+        const std::string name = "wic-" + input.name + ".qel";
         EXPECT_EQ(throughWic(name, input.bytes, GUID_WICPixelFormat32bppBGRA, 4), corePixels(input.bytes, 4)) << input.name;
         EXPECT_EQ(throughWic(name, input.bytes, GUID_WICPixelFormat24bppBGR, 3), corePixels(input.bytes, 3)) << input.name;
         shown += !std::get<2>(corePixels(input.bytes, 4)).empty();
     }
-    EXPECT_GE(shown, 6);  // the demo's four sprites and the odd one at least
+    EXPECT_GE(shown, 5);  // the demo's four sprites and the odd one at least
     ComPtr<IEnumUnknown> decoders;
     ASSERT_EQ(wic->CreateComponentEnumerator(WICDecoder, WICComponentEnumerateDefault, &decoders), S_OK);
     std::wstring listed;
