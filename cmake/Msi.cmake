@@ -57,7 +57,7 @@ endforeach()
 # texts with Windows line ends, the README naming what the installer adds.
 set(QEL_MSI_FILES ${CMAKE_BINARY_DIR}/msi/files)
 set(QEL_ZIP_DLL_LINE
-  "  QelThumbnail.dll thumbnails of .qel files in Explorer, registered by the installer\r\n")
+  "  QelThumbnail.dll thumbnails of .qel files in Explorer, and their decoder for programs that\r\n                  read pictures through WIC (Photo Viewer, WPF); registered by the installer\r\n")
 configure_file(${PROJECT_SOURCE_DIR}/resources/win32/README.txt.in ${QEL_MSI_FILES}/README.txt @ONLY
   NEWLINE_STYLE CRLF)
 set(QEL_ZIP_DLL_LINE "")
