@@ -38,6 +38,28 @@ struct PackedDecoder::State {
     int code = Z_BUF_ERROR;
     std::uint8_t output[kMaxPayloadSize];
     std::uint8_t input[kReadChunkSize];  // decode's chunk of its source
+
+    // One piece of input through inflate. inflate goes exactly as far with
+    // its input in pieces as with all of it at once, so the only question is
+    // when to stop taking more: Z_BUF_ERROR with all of the piece taken means
+    // more input may yet finish the stream; anything else (the stream ended
+    // or failed, or the full payload room left input untaken) settles it.
+    // Z_FINISH on every call keeps zlib from keeping a window for a stream
+    // that ends in the call, as the one call would; one that does not end
+    // goes on as with Z_NO_FLUSH.
+    bool take(const std::uint8_t* data, uInt size) {
+        stream.next_in = const_cast<std::uint8_t*>(data);
+        stream.avail_in = size;
+        const int result = inflate(&stream, Z_FINISH);
+        const bool more = result == Z_BUF_ERROR && stream.avail_in == 0;
+        if (!more) {
+            settled = true;
+            code = result;
+        }
+        stream.next_in = nullptr;
+        stream.avail_in = 0;
+        return more;
+    }
 };
 
 PackedDecoder::PackedDecoder(ZlibState zlib) : zlib_(zlib) {}
@@ -78,12 +100,6 @@ bool PackedDecoder::begin() {
     return true;
 }
 
-// inflate goes exactly as far with its input in pieces as with all of it at
-// once, so the only question is when to stop taking more: not before
-// inflate has ended, failed, or stopped with input still in hand (the full
-// payload room stops it). Z_FINISH on every call keeps zlib from keeping a
-// window for a stream that ends in the call, as the one call would; one that
-// does not end goes on as with Z_NO_FLUSH.
 bool PackedDecoder::feed(const std::uint8_t* data, std::size_t size) {
     if (state_ && state_->finished) return false;
     if ((!state_ || !state_->begun) && !begin()) return false;
@@ -92,22 +108,10 @@ bool PackedDecoder::feed(const std::uint8_t* data, std::size_t size) {
     // zlib counts input in uInt; a larger piece goes in several calls.
     while (size > 0) {
         const std::size_t piece = std::min<std::size_t>(size, kReadChunkSize);
-        s.stream.next_in = const_cast<std::uint8_t*>(data);
-        s.stream.avail_in = static_cast<uInt>(piece);
-        // Z_BUF_ERROR with all of the piece taken means more input may yet
-        // finish the stream; anything else settles it.
-        const int code = inflate(&s.stream, Z_FINISH);
-        if (code != Z_BUF_ERROR || s.stream.avail_in != 0) {
-            s.settled = true;
-            s.code = code;
-            s.stream.next_in = nullptr;
-            s.stream.avail_in = 0;
-            return false;
-        }
+        if (!s.take(data, static_cast<uInt>(piece))) return false;
         data += piece;
         size -= piece;
     }
-    s.stream.next_in = nullptr;
     return true;
 }
 
@@ -188,7 +192,7 @@ void PackedDecoder::decode(ByteSource& source, Raster* sprite, DecodeResult& res
                 result.zlibCode = 0;
                 return;
             }
-            if (count == 0 || !feed(state_->input, count)) break;
+            if (count == 0 || !state_->take(state_->input, static_cast<uInt>(count))) break;
         }
     }
     finish(sprite, result);

@@ -40,9 +40,16 @@ DroppedName splitDroppedPath(const std::string& path) {
     return name;
 }
 
+// As cutDroppedPath finds it, but stopping at the last dot: a listing checks
+// every name it meets, and most names end in their extension.
 std::string_view droppedExtension(const std::string& path) {
-    const std::size_t lastDot = cutDroppedPath(path).lastDot;
-    return lastDot == std::string::npos ? std::string_view() : std::string_view(path).substr(lastDot);
+    const std::size_t first = path.size() >= 2 && path[1] == ':' ? 2 : 0;
+    for (std::size_t i = path.size(); i > first; --i) {
+        const char c = path[i - 1];
+        if (c == '.') return std::string_view(path).substr(i - 1);
+        if (c == '\\' || c == '/') break;
+    }
+    return std::string_view();
 }
 
 bool isPackedExtension(std::string_view extension) {

@@ -6,7 +6,6 @@
 
 #include <png.h>
 
-#include "packed/HostPicture.h"
 #include "packed/PackedFile.h"
 
 namespace qel {
@@ -86,15 +85,11 @@ struct PngReadHandles {
     ~PngReadHandles() { png_destroy_read_struct(&png, info ? &info : nullptr, nullptr); }
 };
 
-PngToBmpResult refusal(PngToBmpOutcome outcome, std::string message) {
+PngToBmpResult notDecoded(const char* why) {
     PngToBmpResult result;
-    result.outcome = outcome;
-    result.message = std::move(message);
+    result.outcome = PngToBmpOutcome::noPixels;
+    result.message = std::string("cannot decode PNG: ") + why;
     return result;
-}
-
-PngToBmpResult tooLarge(std::uint64_t width, std::uint64_t height) {
-    return refusal(PngToBmpOutcome::tooLarge, bmpTooLarge(width, height).message);
 }
 
 }  // namespace
@@ -109,7 +104,7 @@ PngToBmpResult pngToBmp(const std::uint8_t* data, std::size_t size) {
     // for the viewer on every build alike.
     if (hasPngSignature(data, size) && size >= 24 && std::memcmp(data + 12, "IHDR", 4) == 0) {
         const std::uint64_t width = readBe32(data + 16), height = readBe32(data + 20);
-        if (bmpSizeFor(width, height) > kMaxPayloadSize) return tooLarge(width, height);
+        if (bmpSizeFor(width, height) > kMaxPayloadSize) return bmpTooLarge(width, height);
     }
 
     ReadState state;
@@ -117,38 +112,28 @@ PngToBmpResult pngToBmp(const std::uint8_t* data, std::size_t size) {
     state.size = size;
     PngReadHandles handles;
     handles.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &state, keepError, ignoreWarning);
-    if (!handles.png) return refusal(PngToBmpOutcome::notDecoded, "cannot decode PNG: out of memory");
+    if (!handles.png) return notDecoded("out of memory");
     handles.info = png_create_info_struct(handles.png);
-    if (!handles.info) return refusal(PngToBmpOutcome::notDecoded, "cannot decode PNG: out of memory");
+    if (!handles.info) return notDecoded("out of memory");
     png_set_read_fn(handles.png, &state, readFromMemory);
 
     png_uint_32 width = 0, height = 0;
     if (!readHeader(handles.png, handles.info, width, height)) {
-        return refusal(PngToBmpOutcome::notDecoded, std::string("cannot decode PNG: ") + state.message);
+        return notDecoded(state.message);
     }
-    if (bmpSizeFor(width, height) > kMaxPayloadSize) return tooLarge(width, height);
+    if (bmpSizeFor(width, height) > kMaxPayloadSize) return bmpTooLarge(width, height);
 
     const std::size_t rowBytes = static_cast<std::size_t>(width) * 4;
     std::vector<std::uint8_t> rgba(rowBytes * height);
     std::vector<png_bytep> rows(height);
     for (std::size_t y = 0; y < height; ++y) rows[y] = rgba.data() + y * rowBytes;
     if (!readRgbaRows(handles.png, handles.info, rows.data(), rowBytes)) {
-        return refusal(PngToBmpOutcome::notDecoded, std::string("cannot decode PNG: ") + state.message);
+        return notDecoded(state.message);
     }
 
     // The rule every host shares: alpha 0 to the key colour, partial alpha
     // refused.
-    RgbaToBmpResult converted = rgbaToBmp(rgba.data(), static_cast<int>(width), static_cast<int>(height), rowBytes, 4);
-    PngToBmpResult result;
-    result.message = std::move(converted.message);
-    switch (converted.outcome) {
-    case RgbaToBmpOutcome::ok: result.outcome = PngToBmpOutcome::ok; break;
-    case RgbaToBmpOutcome::partlyTransparent: result.outcome = PngToBmpOutcome::partlyTransparent; break;
-    case RgbaToBmpOutcome::tooLarge: result.outcome = PngToBmpOutcome::tooLarge; break;
-    case RgbaToBmpOutcome::noPixels: result.outcome = PngToBmpOutcome::notDecoded; break;
-    }
-    result.bmp = std::move(converted.bmp);
-    return result;
+    return rgbaToBmp(rgba.data(), static_cast<int>(width), static_cast<int>(height), rowBytes, 4);
 }
 
 }  // namespace qel

@@ -5,23 +5,15 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
-#include <vector>
+
+#include "packed/HostPicture.h"
 
 namespace qel {
 
-enum class PngToBmpOutcome {
-    ok,
-    notDecoded,         // libpng refused the file; message says why
-    partlyTransparent,  // some alpha is neither 0 nor 255
-    tooLarge,           // the BMP would not fit the viewer's 2048-byte buffer
-};
-
-struct PngToBmpResult {
-    PngToBmpOutcome outcome = PngToBmpOutcome::notDecoded;
-    std::vector<std::uint8_t> bmp;  // the BMP file image when ok
-    std::string message;            // one line for any other outcome
-};
+// What came of a PNG is what came of its pixels (rgbaToBmp), noPixels also
+// standing for a file libpng refuses, the message saying why.
+using PngToBmpOutcome = RgbaToBmpOutcome;
+using PngToBmpResult = RgbaToBmpResult;
 
 // True when data starts with the PNG signature.
 bool hasPngSignature(const std::uint8_t* data, std::size_t size);
