@@ -71,6 +71,7 @@ struct ViewerFrame {
     Viewer viewer;
     std::string pendingFile;  // from the command line, until the loop opens it
     int scale = 1;            // canvasScaleForDpi of the window's screen
+    SIZE outer{0, 0};         // the window's size that fits the canvas, once known
 };
 
 ViewerFrame* frameOf(HWND window) {
@@ -127,16 +128,15 @@ void fitToCanvas(HWND window, ViewerFrame& frame, UINT dpi, const RECT* suggeste
     RECT now{};
     GetWindowRect(window, &now);
     const POINT at = suggested ? POINT{suggested->left, suggested->top} : POINT{now.left, now.top};
-    int outerWidth = outer.right - outer.left;
-    int outerHeight = outer.bottom - outer.top;
-    SetWindowPos(window, nullptr, at.x, at.y, outerWidth, outerHeight, SWP_NOZORDER | SWP_NOACTIVATE);
+    frame.outer = {outer.right - outer.left, outer.bottom - outer.top};
+    SetWindowPos(window, nullptr, at.x, at.y, frame.outer.cx, frame.outer.cy, SWP_NOZORDER | SWP_NOACTIVATE);
     // The calculation takes the menu bar as one line; one that wraps, or a
     // frame the system draws otherwise, shows in the client area it leaves.
     RECT client{};
     if (GetClientRect(window, &client) && (client.right != width || client.bottom != height)) {
-        outerWidth += width - client.right;
-        outerHeight += height - client.bottom;
-        SetWindowPos(window, nullptr, 0, 0, outerWidth, outerHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        frame.outer.cx += width - client.right;
+        frame.outer.cy += height - client.bottom;
+        SetWindowPos(window, nullptr, 0, 0, frame.outer.cx, frame.outer.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
 }
 
@@ -239,6 +239,12 @@ LRESULT CALLBACK viewerWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
         return DefWindowProcW(window, message, wParam, lParam);
     case WM_PAINT:
         paint(window, *frame);
+        return 0;
+    case WM_GETMINMAXINFO:
+        // The system's smallest window (room for the caption's buttons) can
+        // be wider than the canvas at a small scale, as at 125%; the window
+        // is the canvas's size, not the system's.
+        if (frame->outer.cx > 0) reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = {frame->outer.cx, frame->outer.cy};
         return 0;
     case WM_DPICHANGED:
         // The window moved to a screen of another scale, or the scale changed.
