@@ -177,14 +177,8 @@ TEST_F(ThumbnailHandler, CallsOutOfOrderFailAndTheDllUnloadsOnlyWhenAllIsRelease
 
 // A stream over file as a network share or an archive may give it: at most chunk bytes a read, a failure
 // once a read would pass failAt, seeks refused unless seekable. It starts at byte 2, as WIC's pattern
-// matching leaves a stream.
-struct StreamRow {
-    Bytes file;
-    ULONG chunk;
-    ULONGLONG failAt;
-    bool seekable;
-    HRESULT result;  // what Initialize gives
-};
+// matching leaves a stream. result: what Initialize gives.
+struct StreamRow { Bytes file; ULONG chunk; ULONGLONG failAt; bool seekable; HRESULT result; };
 class AwkwardStream final : public IStream {
 public:
     explicit AwkwardStream(const StreamRow& row) : row_(row) {}
