@@ -2,7 +2,10 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstdint>
+#include <exception>
 #include <new>
 #include <optional>
 #include <string>
@@ -113,7 +116,9 @@ UINT windowDpi(HWND window) {
 // at the scale of a screen of dpi, keeping its top-left corner, or moving it
 // to the one Windows suggests on a change of screen.
 void fitToCanvas(HWND window, ViewerFrame& frame, UINT dpi, const RECT* suggested) {
-    frame.scale = canvasScaleForDpi(static_cast<int>(dpi));
+    // No screen is 32 times as dense as 96 dpi; a larger DPI is nonsense, and
+    // the window's size would overflow.
+    frame.scale = canvasScaleForDpi(static_cast<int>(std::min<UINT>(dpi, 32 * 96)));
     const int width = kCanvasWidth * frame.scale;
     const int height = kCanvasHeight * frame.scale;
     const auto style = static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE));
@@ -273,7 +278,10 @@ LRESULT CALLBACK viewerWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
 }
 
 void present(HDC dc, const Raster& raster, int x, int y, int scale) {
-    if (!raster.allocated() || raster.width() <= 0 || raster.height() <= 0 || scale < 1) return;
+    if (!raster.allocated() || raster.width() <= 0 || raster.height() <= 0 || scale < 1 ||
+        raster.width() > INT_MAX / scale || raster.height() > INT_MAX / scale) {
+        return;
+    }
     // The picture at the scale, each pixel a scale x scale block, as a
     // top-down 32-bit DIB: rows of 32-bit pixels need no padding, and the
     // canvas's own header (whatever a file said) plays no part.
@@ -282,8 +290,8 @@ void present(HDC dc, const Raster& raster, int x, int y, int scale) {
     std::vector<std::uint8_t> pixels;
     try {
         pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
-    } catch (const std::bad_alloc&) {
-        return;  // nothing drawn this time; the next paint tries again
+    } catch (const std::exception&) {
+        return;  // no memory for it: nothing drawn this time; the next paint tries again
     }
     PixelTarget target;
     target.pixels = pixels.data();
