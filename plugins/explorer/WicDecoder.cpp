@@ -79,12 +79,12 @@ HRESULT copyPixels(const Raster& picture, const WICRect* rect, UINT stride, UINT
         return WINCODEC_ERR_INSUFFICIENTBUFFER;
     }
     if (r.X == 0 && r.Width == width) {
-        return writeRows(picture, r.Y, r.Height, buffer, stride) ? S_OK : E_OUTOFMEMORY;
+        return writeRows(picture, r.Y, r.Height, buffer, stride) ? S_OK : E_UNEXPECTED;
     }
     // Part of each row: whole rows first, then the columns asked for.
     const std::size_t wholeRow = static_cast<std::size_t>(width) * 4;
     std::vector<BYTE> rows(wholeRow * static_cast<std::size_t>(r.Height));
-    if (!writeRows(picture, r.Y, r.Height, rows.data(), wholeRow)) return E_OUTOFMEMORY;
+    if (!writeRows(picture, r.Y, r.Height, rows.data(), wholeRow)) return E_UNEXPECTED;
     for (int y = 0; y < r.Height; ++y) {
         std::memcpy(buffer + static_cast<std::size_t>(stride) * y, rows.data() + wholeRow * y + r.X * 4u, rowBytes);
     }
