@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <filesystem>
-#include <utility>
 
 #include "tests/support/BmpFactory.h"
 #include "tests/support/TestFiles.h"
@@ -125,13 +123,6 @@ TEST(Scene, ComposingAReleasedCanvasDoesNothing) {
     scene.canvas.release();
     scene.composeScene();
     EXPECT_FALSE(scene.canvas.allocated());
-}
-
-// Screen scales (96 dpi is 100%) and the whole factor the canvas is drawn at.
-TEST(Scene, TheCanvasScaleIsTheScreensRoundedHalvesUp) {
-    const std::pair<int, int> table[] = {{96, 1},  {120, 1}, {143, 1}, {144, 2}, {168, 2}, {192, 2}, {239, 2},
-                                         {240, 3}, {288, 3}, {480, 5}, {72, 1},  {0, 1},   {-96, 1}, {INT_MAX, 22369621}};
-    for (const auto& [dpi, scale] : table) EXPECT_EQ(canvasScaleForDpi(dpi), scale) << dpi;
 }
 
 }  // namespace

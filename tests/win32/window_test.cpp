@@ -175,17 +175,18 @@ TEST_F(ViewerWindowTest, ADroppedPackedFileIsShownNamedAndExtractable) {
     EXPECT_EQ(qel::testing::readFile(work_.file("lopsided.bmp")), payload);
 }
 
-// Run by the qel_win32_dpi_table test once for each LogPixels of the table (Wine takes the screen's DPI
-// from it when a program starts): the client area is the canvas at the whole scale, and each canvas pixel
-// a block; then the same after WM_DPICHANGED to each scale of the table, as on a move to another screen.
+// Run by qel_win32_dpi_table at LogPixels 96, 144 and 192 (Wine reads it when a program starts): the client
+// area is the canvas at the scale rounded, halves up, each canvas pixel a block; so after WM_DPICHANGED
+// to each scale of the table (100% to 300%), as on a move to another screen.
 TEST_F(ViewerWindowTest, TheCanvasIsDrawnInWholeBlocksAtTheScreensScale) {
     DWORD dpi = 96, size = sizeof dpi;
     RegGetValueW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"LogPixels", RRF_RT_REG_DWORD, nullptr, &dpi, &size);
-    const std::map<DWORD, std::pair<int, int>> clientAt = {{96, {144, 76}}, {144, {288, 152}}, {192, {288, 152}}};
+    const std::map<DWORD, std::pair<int, int>> clientAt = {
+        {96, {144, 76}}, {120, {144, 76}}, {144, {288, 152}}, {192, {288, 152}}, {288, {432, 228}}};
     ASSERT_EQ(clientAt.count(dpi), 1u) << dpi << " dpi is no row of the table";
     drop({writePacked("lopsided.qel", makeBmp24(24, 24, lopsidedColour))});
     int moves = 0;
-    for (const DWORD screen : {dpi, DWORD{96}, DWORD{144}, DWORD{192}}) {
+    for (const DWORD screen : {dpi, 96ul, 120ul, 144ul, 192ul, 288ul}) {
         RECT client{}, suggested{};
         GetWindowRect(window_, &suggested);
         if (moves++) SendMessageW(window_, WM_DPICHANGED, MAKEWPARAM(screen, screen), reinterpret_cast<LPARAM>(&suggested));
