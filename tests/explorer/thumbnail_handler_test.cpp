@@ -92,11 +92,9 @@ Thumbnail thumbnailOf(IClassFactory* factory, const Bytes& file, UINT cx) {
 
 Bytes packedOf(const Bytes& bmp) { return qel::packBytes(bmp.data(), bmp.size(), 9); }
 
-// A picture as width, height and pixels, top row first.
-using Pixels = std::tuple<UINT, UINT, Bytes>;
+using Pixels = std::tuple<UINT, UINT, Bytes>;  // width, height, pixels top row first
 
-// `qel extract --png`'s picture of file as straight BGRA with the key colour kept (channels 4) or BGR (3);
-// {} where the viewer refuses the file.
+// `qel extract --png`'s picture of file as BGRA, the key colour kept (channels 4), or BGR (3); {} if refused.
 Pixels corePixels(const Bytes& file, UINT channels) {
     qel::Raster sprite;
     if (qel::decodePacked(file.data(), file.size(), &sprite).outcome != qel::DecodeOutcome::success) return {};
@@ -175,9 +173,8 @@ TEST_F(ThumbnailHandler, CallsOutOfOrderFailAndTheDllUnloadsOnlyWhenAllIsRelease
     EXPECT_EQ(canUnloadNow(), S_OK);
 }
 
-// A stream over file as a network share or an archive may give it: at most chunk bytes a read, a failure
-// once a read would pass failAt, seeks refused unless seekable. It starts at byte 2, as WIC's pattern
-// matching leaves a stream. result: what Initialize gives.
+// A stream as a share or an archive may give file: chunk bytes a read at most, a failure once a read passes
+// failAt, seeks refused unless seekable; at byte 2, as WIC's pattern matching leaves it. result: Initialize's.
 struct StreamRow { Bytes file; ULONG chunk; ULONGLONG failAt; bool seekable; HRESULT result; };
 class AwkwardStream final : public IStream {
 public:
@@ -186,7 +183,8 @@ public:
     ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
     ULONG STDMETHODCALLTYPE Release() override { return --references_; }  // on the test's stack
     HRESULT STDMETHODCALLTYPE Read(void* out, ULONG size, ULONG* got) override {
-        const ULONG n = static_cast<ULONG>(std::min<ULONGLONG>({size, row_.chunk, at_ < row_.file.size() ? row_.file.size() - at_ : 0}));
+        const ULONGLONG left = at_ < row_.file.size() ? row_.file.size() - at_ : 0;
+        const ULONG n = static_cast<ULONG>(std::min<ULONGLONG>({size, row_.chunk, left}));
         if (at_ + n > row_.failAt) return STG_E_READFAULT;
         std::copy_n(row_.file.data() + at_, n, static_cast<BYTE*>(out));
         at_ += n;
@@ -213,12 +211,12 @@ public:
     ULONGLONG at_ = 2;
 };
 
-// The decoder of the DLL beside this test on streams that misbehave: each gives the core's picture, or a
-// WINCODEC_ERR code and no frame; QueryCapability agrees and leaves the stream where it was; the
-// stream is let go of.
+// The decoder of the DLL beside this test on such streams: the core's picture or a WINCODEC_ERR code and no
+// frame; QueryCapability agrees and leaves the stream where it was; the stream is let go of.
 TEST_F(ThumbnailHandler, TheWicDecoderGivesTheCoresPictureOrAWicErrorWhateverTheStreamDoes) {
     ASSERT_EQ(getClassObject(qel::explorer::kDecoderClsid, factory), S_OK);
-    const Bytes sprite = packedOf(qel::testing::makeBmp24(30, 7, [](int x, int y) { return x % 3 ? 0x102030u * y : 0xFF00FFu; }));
+    const Bytes sprite =
+        packedOf(qel::testing::makeBmp24(30, 7, [](int x, int y) { return x % 3 ? 0x102030u * y : 0xFF00FFu; }));
     const StreamRow rows[] = {
         {sprite, 1, ~0ull, true, S_OK},                            // one byte a read
         {sprite, 1u << 20, sprite.size() / 2, true, WINCODEC_ERR_STREAMREAD},  // a read fails half way
@@ -245,7 +243,9 @@ TEST_F(ThumbnailHandler, TheWicDecoderGivesTheCoresPictureOrAWicErrorWhateverThe
             std::get<2>(got).resize(std::size_t{std::get<0>(got)} * std::get<1>(got) * 4);
             frame->CopyPixels(nullptr, std::get<0>(got) * 4, static_cast<UINT>(std::get<2>(got).size()), std::get<2>(got).data());
             EXPECT_EQ(frame->CopyPixels(&rect, 12, static_cast<UINT>(part.size()), part.data()), S_OK);
-            for (int y = 0; y < 2; ++y) EXPECT_TRUE(std::equal(part.begin() + y * 12, part.begin() + y * 12 + 12, std::get<2>(got).begin() + ((y + 4) * 30 + 1) * 4));
+            for (int y = 0; y < 2; ++y) {
+                EXPECT_TRUE(std::equal(part.begin() + y * 12, part.begin() + y * 12 + 12, &std::get<2>(got)[((y + 4) * 30 + 1) * 4]));
+            }
         }
         EXPECT_EQ(got, corePixels(SUCCEEDED(row.result) ? row.file : Bytes{}, 4));
         decoder.Reset(), frame.Reset();
@@ -298,9 +298,8 @@ TEST(InstalledShell, TheOpenVerbStartsTheViewerWithTheFile) {
     EXPECT_EQ(qel::testing::readFile(work.file("My Sprites/star sprite.bmp")), bmp);
 }
 
-// A WIC program that names no decoder opens each demo sprite, a sprite of an odd shape and every hostile
-// file: the core's pixels (`qel extract --png`'s) through WICConvertBitmapSource to 32bppBGRA and 24bppBGR,
-// or a failure where the viewer refuses the file. The component enumerator lists the decoder.
+// A WIC program naming no decoder gets for each demo sprite and hostile file the core's pixels through
+// WICConvertBitmapSource to 32bppBGRA and 24bppBGR, or fails where the viewer refuses; the enumerator lists it.
 TEST(InstalledShell, WicProgramsOpenSpritesThroughTheRegisteredDecoder) {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
     ComPtr<IWICImagingFactory> wic;
@@ -313,14 +312,13 @@ TEST(InstalledShell, WicProgramsOpenSpritesThroughTheRegisteredDecoder) {
         ComPtr<IWICBitmapFrameDecode> frame;
         ComPtr<IWICBitmapSource> converted;
         UINT width = 0, height = 0;
-        Bytes pixels;
         if (FAILED(wic->CreateDecoderFromFilename(qel::utf8ToWide(work.file(name)).c_str(), nullptr, GENERIC_READ,
                                                   WICDecodeMetadataCacheOnDemand, &decoder)) ||
             FAILED(decoder->GetFrame(0, &frame)) || FAILED(WICConvertBitmapSource(format, frame.Get(), &converted)) ||
             FAILED(converted->GetSize(&width, &height))) {
             return Pixels{};
         }
-        pixels.resize(std::size_t{width} * height * channels);
+        Bytes pixels(std::size_t{width} * height * channels);
         const HRESULT copied = converted->CopyPixels(nullptr, width * channels, static_cast<UINT>(pixels.size()), pixels.data());
         return SUCCEEDED(copied) ? Pixels{width, height, pixels} : Pixels{0, 0, {1}};
     };
@@ -328,7 +326,6 @@ TEST(InstalledShell, WicProgramsOpenSpritesThroughTheRegisteredDecoder) {
     for (qel::demo::DemoFile& demo : qel::demo::makeDemoFiles()) {
         if (std::filesystem::path(demo.name).extension() == ".qel") files.push_back({demo.name, std::move(demo.bytes)});
     }
-    files.push_back({"odd", packedOf(qel::testing::makeBmp24(30, 7, [](int x, int y) { return x % 3 ? 0x102030u * y : 0xFF00FFu; }))});
     int shown = 0;
     for (const qel::testing::NamedInput& input : files) {
         const std::string name = "wic-" + input.name + ".qel";
@@ -336,7 +333,7 @@ TEST(InstalledShell, WicProgramsOpenSpritesThroughTheRegisteredDecoder) {
         EXPECT_EQ(throughWic(name, input.bytes, GUID_WICPixelFormat24bppBGR, 3), corePixels(input.bytes, 3)) << input.name;
         shown += !std::get<2>(corePixels(input.bytes, 4)).empty();
     }
-    EXPECT_GE(shown, 5);  // the demo's four sprites and the odd one at least
+    EXPECT_GE(shown, 4);  // the demo's four sprites at least
     ComPtr<IEnumUnknown> decoders;
     ASSERT_EQ(wic->CreateComponentEnumerator(WICDecoder, WICComponentEnumerateDefault, &decoders), S_OK);
     std::wstring listed;
