@@ -46,9 +46,17 @@ if(NOT clsid_line MATCHES "\"({[0-9A-F-]+})\"")
   message(FATAL_ERROR "plugins/explorer/ThumbnailClsid.h defines no QEL_THUMBNAIL_CLSID_TEXT")
 endif()
 set(QEL_THUMBNAIL_CLSID ${CMAKE_MATCH_1})
+# The WIC decoder's class, container format and vendor, as the DLL knows them.
+foreach(id DECODER_CLSID CONTAINER_FORMAT VENDOR)
+  file(STRINGS ${PROJECT_SOURCE_DIR}/plugins/explorer/DecoderIds.h id_line REGEX "^#define QEL_${id}_TEXT ")
+  if(NOT id_line MATCHES "\"({[0-9A-F-]+})\"")
+    message(FATAL_ERROR "plugins/explorer/DecoderIds.h defines no QEL_${id}_TEXT")
+  endif()
+  set(QEL_${id} ${CMAKE_MATCH_1})
+endforeach()
 # Component ids: fixed for each component and architecture (Windows counts
 # installed files by them), derived rather than written out.
-foreach(component Viewer Companion Thumbnails Documents StartMenu)
+foreach(component Viewer Companion Thumbnails Decoder Documents StartMenu)
   string(UUID guid NAMESPACE ${upgrade_code} NAME "${QEL_MSI_ARCH}/${component}" TYPE SHA1 UPPER)
   set(QEL_MSI_GUID_${component} "{${guid}}")
 endforeach()
@@ -57,7 +65,7 @@ endforeach()
 # texts with Windows line ends, the README naming what the installer adds.
 set(QEL_MSI_FILES ${CMAKE_BINARY_DIR}/msi/files)
 set(QEL_ZIP_DLL_LINE
-  "  QelThumbnail.dll thumbnails of .qel files in Explorer, registered by the installer\r\n")
+  "  QelThumbnail.dll thumbnails of .qel files in Explorer, and their decoder for programs that\r\n                  read pictures through WIC (Photo Viewer, WPF); registered by the installer\r\n")
 configure_file(${PROJECT_SOURCE_DIR}/resources/win32/README.txt.in ${QEL_MSI_FILES}/README.txt @ONLY
   NEWLINE_STYLE CRLF)
 set(QEL_ZIP_DLL_LINE "")
@@ -86,10 +94,10 @@ add_custom_command(OUTPUT ${QEL_MSI_FILE}
   # wixl takes the files' paths relative to the folder it runs in: files/.
   COMMAND ${QEL_WIXL} -a ${QEL_MSI_ARCH} -o ${QEL_MSI_FILE} ${wxs}
   COMMAND ${CMAKE_COMMAND} -DMSI=${QEL_MSI_FILE} -DMSIINFO=${QEL_MSIINFO} -DMSIBUILD=${QEL_MSIBUILD}
-    -P ${PROJECT_SOURCE_DIR}/cmake/MsiUpgradeRow.cmake
+    -P ${PROJECT_SOURCE_DIR}/cmake/MsiTables.cmake
   WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/msi
   DEPENDS ${binaries} ${wxs} ${QEL_MSI_FILES}/README.txt ${QEL_MSI_FILES}/LICENSE.txt
-    ${PROJECT_SOURCE_DIR}/cmake/MsiUpgradeRow.cmake
+    ${PROJECT_SOURCE_DIR}/cmake/MsiTables.cmake
   COMMENT "Making ${PROJECT_NAME}-${PROJECT_VERSION}-${QEL_MSI_ARCH}.msi"
   VERBATIM)
 add_custom_target(msi ALL DEPENDS ${QEL_MSI_FILE})

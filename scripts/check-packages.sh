@@ -268,10 +268,20 @@ for dir in "${windows_builds[@]}"; do
   } | sort > "$scratch/msi-tables"
   clsid=$(sed -n 's/^#define QEL_THUMBNAIL_CLSID_TEXT "\(.*\)"/\1/p' plugins/explorer/ThumbnailClsid.h)
   classes='2|Software\Classes'
+  id() { sed -n "s/^#define QEL_$1_TEXT \"\(.*\)\"/\1/p" plugins/explorer/DecoderIds.h; }
+  decoder=$(id DECODER_CLSID) d="$classes\\CLSID\\$(id DECODER_CLSID)" p="$d\\Patterns\\0"
+  i="$classes\\CLSID\\{7ED96837-96F0-4812-B211-F13C24117ED3}\\Instance\\$decoder"
+  decoder_rows=$(printf '%s|Decoder\n' "$i|CLSID|$decoder" "$i|FriendlyName|QelViewer packed picture decoder" \
+    "$d|FriendlyName|QelViewer packed picture decoder" "$d|Author|QelViewer developers" "$d|Vendor|$(id VENDOR)" \
+    "$d|Version|$(project_version "$dir")" "$d|ContainerFormat|$(id CONTAINER_FORMAT)" "$d|FileExtensions|.qel" \
+    "$d|MimeTypes|image/x-qel" "$d|SupportsAnimation|#0" "$d|SupportChromakey|#1" "$d|SupportsLossless|#1" \
+    "$d|SupportsMultiframe|#0" "$d\\Formats\\{6FDDC324-4E03-4BFE-B185-3D77768DC90F}||" "$p|Position|#0" "$p|Length|#2" \
+    "$p|Pattern|#x0800" "$p|Mask|#x8F20" "$d\\InprocServer32||[INSTALLDIR]QelThumbnail.dll" "$d\\InprocServer32|ThreadingModel|Both")
   sort > "$scratch/msi-expected" <<TABLES
 $(printf '%s\t%s\n' Viewer QelViewer.exe Companion qel.exe Thumbnails QelThumbnail.dll Documents README.txt \
     Documents LICENSE.txt)
-$(printf '%s 1\n' Viewer Companion Thumbnails Documents StartMenu)
+$(printf '%s 1\n' Viewer Companion Thumbnails Decoder Documents StartMenu)
+$decoder_rows
 $classes\\.qel||QelViewer.PackedPicture|Viewer
 $classes\\.qel|PerceivedType|image|Viewer
 $classes\\.qel|Content Type|image/x-qel|Viewer

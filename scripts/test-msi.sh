@@ -34,9 +34,9 @@ fail() { echo "test-msi: $*" >&2; failures=$((failures + 1)); }
 wine() { "$WINELOADER" "$@"; }
 msiexec() { wine msiexec "$1" "Z:${2//\//\\}" /qn; }
 dir="$WINEPREFIX/drive_c/Program Files/QelViewer"
-# KEY|NAME|DATA as installed: root 2 is HKLM, #N a DWORD.
+# KEY|NAME|DATA as installed: root 2 is HKLM, #N a DWORD, #xHEX binary.
 msiinfo export "$msi" Registry | tail -n +4 | tr -d '\r' | cut -f3-5 | tr '\t' '|' |
-  sed 's/^/HKLM\\/; s/\[INSTALLDIR\]/C:\\Program Files\\QelViewer\\/g; s/|#\([0-9]\)$/|0x\1/' > "$scratch/keys"
+  sed 's/^/HKLM\\/; s/\[INSTALLDIR\]/C:\\Program Files\\QelViewer\\/g; s/|#\([0-9]\)$/|0x\1/; s/|#x\([0-9A-F]*\)$/|\1/' > "$scratch/keys"
 products() {  # the DisplayVersion of each installed QelViewer
   wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null | tr -d '\r' |
     awk '/DisplayName +REG_SZ +QelViewer$/ {q = 1} /DisplayVersion/ {v = $NF} /^$/ {if (q) print v; q = 0} END {if (q) print v}'
@@ -45,7 +45,7 @@ products() {  # the DisplayVersion of each installed QelViewer
 package() {
   sed "s/Version=\"$version\"/Version=\"$1\"/" "$build/msi/QelViewer.wxs" > "$build/msi/other.wxs"
   (cd "$build/msi" && wixl -a "$msi_arch" -o "$2" other.wxs 2>/dev/null) &&
-    cmake -DMSI="$2" -P cmake/MsiUpgradeRow.cmake || fail "wixl failed for $1"
+    cmake -DMSI="$2" -P cmake/MsiTables.cmake || fail "wixl failed for $1"
   rm -f "$build/msi/other.wxs"
 }
 shortcut() { find "$WINEPREFIX/drive_c" -path '*Start Menu/Programs/QelViewer.lnk'; }

@@ -2,6 +2,12 @@
 
 namespace qel {
 
+int canvasScaleForDpi(int dpi) {
+    // (dpi - 48) / 96 + 1 is dpi / 96 rounded, halves up, without the
+    // overflow of dpi + 48 near the top of int.
+    return dpi < 144 ? 1 : (dpi - 48) / 96 + 1;
+}
+
 void Scene::initScene(const std::string& backdropPath) {
     if (!backdrop.loadFromFile(backdropPath)) {
         backdrop.create(kCanvasWidth, kCanvasHeight);

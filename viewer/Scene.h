@@ -26,6 +26,13 @@ constexpr int kSpriteSize = 24;
 constexpr int kSpriteX = 52;
 constexpr int kSpriteY = 22;
 
+// The whole factor at which a window shows the canvas on a screen of dpi dots
+// per inch (96 is 100%): the scale rounded to the nearest whole number, halves
+// up, and at least 1. Each canvas pixel is then a k x k block of screen
+// pixels, drawn nearest-neighbour, so sprites stay as sharp as at 100%:
+// 100% and 125% give 1, 150% and 200% give 2, 250% and 300% give 3.
+int canvasScaleForDpi(int dpi);
+
 #ifdef _WIN32
 constexpr const char* kBackdropPath = "bg\\bg.bmp";
 #else

@@ -1,19 +1,32 @@
-// The DLL's COM entry points: a class factory for the thumbnail handler and
-// the counts that tell the host when the DLL may be unloaded. Exported by
-// name through QelThumbnail.def.
+// The DLL's COM entry points: class factories for the thumbnail handler and
+// the WIC decoder, and the counts that tell the host when the DLL may be
+// unloaded. Exported by name through QelThumbnail.def.
 #include <windows.h>
 
 #include <new>
 
+#include "plugins/explorer/DecoderIds.h"
 #include "plugins/explorer/ThumbnailClsid.h"
 #include "plugins/explorer/ThumbnailProvider.h"
+#include "plugins/explorer/WicDecoder.h"
 
 namespace qel::explorer {
 namespace {
 
+// Makes a new object of one class and asks it for iid.
+using CreateFunction = HRESULT (*)(REFIID iid, void** object);
+
+HRESULT createThumbnailProvider(REFIID iid, void** object) {
+    auto* provider = new (std::nothrow) ThumbnailProvider();
+    if (!provider) return E_OUTOFMEMORY;
+    const HRESULT result = provider->QueryInterface(iid, object);
+    provider->Release();  // the caller's reference, if any, keeps it
+    return result;
+}
+
 class ClassFactory final : public IClassFactory {
 public:
-    ClassFactory() { ++gObjectCount; }
+    explicit ClassFactory(CreateFunction create) : create_(create) { ++gObjectCount; }
     ClassFactory(const ClassFactory&) = delete;
     ClassFactory& operator=(const ClassFactory&) = delete;
 
@@ -38,11 +51,7 @@ public:
         if (!object) return E_POINTER;
         *object = nullptr;
         if (outer) return CLASS_E_NOAGGREGATION;
-        auto* provider = new (std::nothrow) ThumbnailProvider();
-        if (!provider) return E_OUTOFMEMORY;
-        const HRESULT result = provider->QueryInterface(iid, object);
-        provider->Release();  // the caller's reference, if any, keeps it
-        return result;
+        return create_(iid, object);
     }
     IFACEMETHODIMP LockServer(BOOL lock) override {
         if (lock) {
@@ -57,6 +66,7 @@ private:
     ~ClassFactory() { --gObjectCount; }
 
     std::atomic<ULONG> references_{1};
+    const CreateFunction create_;
 };
 
 }  // namespace
@@ -69,8 +79,11 @@ private:
 extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
     if (!object) return E_POINTER;
     *object = nullptr;
-    if (!IsEqualCLSID(clsid, qel::explorer::kThumbnailClsid)) return CLASS_E_CLASSNOTAVAILABLE;
-    auto* factory = new (std::nothrow) qel::explorer::ClassFactory();
+    qel::explorer::CreateFunction create = nullptr;
+    if (IsEqualCLSID(clsid, qel::explorer::kThumbnailClsid)) create = qel::explorer::createThumbnailProvider;
+    if (IsEqualCLSID(clsid, qel::explorer::kDecoderClsid)) create = qel::explorer::createWicDecoder;
+    if (!create) return CLASS_E_CLASSNOTAVAILABLE;
+    auto* factory = new (std::nothrow) qel::explorer::ClassFactory(create);
     if (!factory) return E_OUTOFMEMORY;
     const HRESULT result = factory->QueryInterface(iid, object);
     factory->Release();

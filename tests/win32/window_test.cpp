@@ -11,10 +11,12 @@
 #include <cstdint>
 #include <filesystem>
 #include <iostream>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "files/FileIo.h"
@@ -96,18 +98,19 @@ protected:
     }
 
     // Expects the client area to show a white canvas with spriteAt's pixels
-    // at the sprite's place, as far as the client area reaches.
-    void expectWhiteCanvasWithSprite(const qel::testing::ColourAt& spriteAt) {
+    // at the sprite's place, each canvas pixel a scale x scale block, as far
+    // as the client area reaches.
+    void expectWhiteCanvasWithSprite(const qel::testing::ColourAt& spriteAt, int scale = 1) {
         RECT client{};
         ASSERT_TRUE(GetClientRect(window_, &client));
-        const int columns = std::min<int>(client.right, qel::kCanvasWidth);
-        const int rows = std::min<int>(client.bottom, qel::kCanvasHeight);
+        const int columns = std::min<int>(client.right, qel::kCanvasWidth * scale);
+        const int rows = std::min<int>(client.bottom, qel::kCanvasHeight * scale);
         int wrong = 0;
         HDC dc = GetDC(window_);
         for (int y = 0; y < rows; ++y) {
             for (int x = 0; x < columns; ++x) {
-                const int sx = x - qel::kSpriteX;
-                const int sy = y - qel::kSpriteY;
+                const int sx = x / scale - qel::kSpriteX;
+                const int sy = y / scale - qel::kSpriteY;
                 const bool inSprite = sx >= 0 && sy >= 0 && sx < qel::kSpriteSize && sy < qel::kSpriteSize;
                 const std::uint32_t expected = inSprite ? spriteAt(sx, sy) : qel::kWhite;
                 const COLORREF c = GetPixel(dc, x, y);
@@ -170,6 +173,28 @@ TEST_F(ViewerWindowTest, ADroppedPackedFileIsShownNamedAndExtractable) {
 
     EXPECT_EQ(command(qel::kExtractCommand), 0);
     EXPECT_EQ(qel::testing::readFile(work_.file("lopsided.bmp")), payload);
+}
+
+// Run by qel_win32_dpi_table at LogPixels 96, 144 and 192 (Wine reads it when a program starts): the client
+// area is the canvas at the scale rounded, halves up, each canvas pixel a block; so after WM_DPICHANGED
+// to each scale of the table (100% to 300%), as on a move to another screen.
+TEST_F(ViewerWindowTest, TheCanvasIsDrawnInWholeBlocksAtTheScreensScale) {
+    DWORD dpi = 96, size = sizeof dpi;
+    RegGetValueW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"LogPixels", RRF_RT_REG_DWORD, nullptr, &dpi, &size);
+    const std::map<DWORD, std::pair<int, int>> clientAt = {
+        {96, {144, 76}}, {120, {144, 76}}, {144, {288, 152}}, {192, {288, 152}}, {288, {432, 228}}};
+    ASSERT_EQ(clientAt.count(dpi), 1u) << dpi << " dpi is no row of the table";
+    drop({writePacked("lopsided.qel", makeBmp24(24, 24, lopsidedColour))});
+    int moves = 0;
+    for (const DWORD screen : {dpi, 96ul, 120ul, 144ul, 192ul, 288ul}) {
+        RECT client{}, suggested{};
+        GetWindowRect(window_, &suggested);
+        if (moves++) SendMessageW(window_, WM_DPICHANGED, MAKEWPARAM(screen, screen), reinterpret_cast<LPARAM>(&suggested));
+        pumpMessages();
+        ASSERT_TRUE(GetClientRect(window_, &client));
+        EXPECT_EQ((std::pair<int, int>(client.right, client.bottom)), clientAt.at(screen)) << dpi << " to " << screen;
+        expectWhiteCanvasWithSprite(lopsidedColour, clientAt.at(screen).first / qel::kCanvasWidth);
+    }
 }
 
 TEST_F(ViewerWindowTest, AFailedDropGraysExtractAndAGrayedExtractWritesNothing) {

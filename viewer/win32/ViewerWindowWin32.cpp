@@ -2,8 +2,10 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstdint>
-#include <cstring>
+#include <exception>
 #include <new>
 #include <optional>
 #include <string>
@@ -11,16 +13,20 @@
 #include <vector>
 
 #include "files/FileIo.h"
+#include "imaging/Picture.h"
 #include "resources/win32/QelViewerRes.h"
+#include "viewer/Scene.h"
 #include "viewer/Viewer.h"
 #include "viewer/ViewerWindow.h"
+
+#ifndef WM_DPICHANGED
+#define WM_DPICHANGED 0x02E0
+#endif
 
 namespace qel::win32 {
 
 static_assert(IDM_QEL_EXTRACT == kExtractCommand && IDM_QEL_EXIT == kExitCommand,
               "the menu resource and the core must agree on the command ids");
-static_assert(sizeof(BITMAPINFO) == Raster::kHeaderBlockSize,
-              "a raster's header block is laid out as a BITMAPINFO");
 
 namespace {
 
@@ -67,19 +73,75 @@ struct ViewerFrame {
     Win32Window window;
     Viewer viewer;
     std::string pendingFile;  // from the command line, until the loop opens it
+    int scale = 1;            // canvasScaleForDpi of the window's screen
+    SIZE outer{0, 0};         // the window's size that fits the canvas, once known
 };
 
 ViewerFrame* frameOf(HWND window) {
     return reinterpret_cast<ViewerFrame*>(GetWindowLongPtrW(window, GWLP_USERDATA));
 }
 
-void paint(HWND window, Viewer& viewer) {
-    viewer.composeScene();
+void paint(HWND window, ViewerFrame& frame) {
+    frame.viewer.composeScene();
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(window, &ps);
     if (dc) {
-        present(dc, viewer.scene().canvas, 0, 0);
+        present(dc, frame.viewer.scene().canvas, 0, 0, frame.scale);
         EndPaint(window, &ps);
+    }
+}
+
+// A user32 function of a later Windows than the oldest the program runs on,
+// or null where there is none.
+template <typename Function>
+Function laterUser32(const char* name) {
+    const HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    return user32 ? reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(user32, name))) : nullptr;
+}
+
+// The DPI of the window's screen (Windows 10 1607 on), or the system's.
+UINT windowDpi(HWND window) {
+    static const auto getDpiForWindow = laterUser32<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
+    if (getDpiForWindow) {
+        const UINT dpi = getDpiForWindow(window);
+        if (dpi > 0) return dpi;
+    }
+    HDC dc = GetDC(window);
+    const int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSY) : 0;
+    if (dc) ReleaseDC(window, dc);
+    return dpi > 0 ? static_cast<UINT>(dpi) : 96;
+}
+
+// Sizes the window so that its client area below the menu bar is the canvas
+// at the scale of a screen of dpi, keeping its top-left corner, or moving it
+// to the one Windows suggests on a change of screen.
+void fitToCanvas(HWND window, ViewerFrame& frame, UINT dpi, const RECT* suggested) {
+    // No screen is 32 times as dense as 96 dpi; a larger DPI is nonsense, and
+    // the window's size would overflow.
+    frame.scale = canvasScaleForDpi(static_cast<int>(std::min<UINT>(dpi, 32 * 96)));
+    const int width = kCanvasWidth * frame.scale;
+    const int height = kCanvasHeight * frame.scale;
+    const auto style = static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE));
+    const auto exStyle = static_cast<DWORD>(GetWindowLongW(window, GWL_EXSTYLE));
+    static const auto adjustForDpi =
+        laterUser32<BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT)>("AdjustWindowRectExForDpi");
+    RECT outer{0, 0, width, height};
+    if (!(adjustForDpi && adjustForDpi(&outer, style, TRUE, exStyle, dpi))) {
+        outer = RECT{0, 0, width, height};
+        AdjustWindowRectEx(&outer, style, TRUE, exStyle);
+    }
+    RECT now{};
+    GetWindowRect(window, &now);
+    const POINT at = suggested ? POINT{suggested->left, suggested->top} : POINT{now.left, now.top};
+    frame.outer = {outer.right - outer.left, outer.bottom - outer.top};
+    SetWindowPos(window, nullptr, at.x, at.y, frame.outer.cx, frame.outer.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+    // The calculation takes the menu bar as one line; one that wraps, or a
+    // frame the system draws otherwise, shows in the client area it leaves.
+    RECT client{};
+    if (GetClientRect(window, &client) && (client.right != width || client.bottom != height)) {
+        frame.outer.cx += width - client.right;
+        frame.outer.cy += height - client.bottom;
+        SetWindowPos(window, nullptr, 0, 0, frame.outer.cx, frame.outer.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
 }
 
@@ -117,9 +179,12 @@ bool registerViewerClass(HINSTANCE instance) {
 }
 
 HWND createViewerWindow(HINSTANCE instance) {
-    return CreateWindowExW(0, kWideClassName, kWideTitle, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
-                           CW_USEDEFAULT, CW_USEDEFAULT, kWindowWidth, kWindowHeight, nullptr, nullptr,
-                           instance, nullptr);
+    HWND window = CreateWindowExW(0, kWideClassName, kWideTitle, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, kCanvasWidth, kCanvasHeight, nullptr, nullptr,
+                                  instance, nullptr);
+    ViewerFrame* frame = window ? frameOf(window) : nullptr;
+    if (frame) fitToCanvas(window, *frame, windowDpi(window), nullptr);
+    return window;
 }
 
 std::vector<std::string> commandLineArguments(const wchar_t* commandLine) {
@@ -178,7 +243,18 @@ LRESULT CALLBACK viewerWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
         delete frame;
         return DefWindowProcW(window, message, wParam, lParam);
     case WM_PAINT:
-        paint(window, viewer);
+        paint(window, *frame);
+        return 0;
+    case WM_GETMINMAXINFO:
+        // The system's smallest window (room for the caption's buttons) can
+        // be wider than the canvas at a small scale, as at 125%; the window
+        // is the canvas's size, not the system's.
+        if (frame->outer.cx > 0) reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = {frame->outer.cx, frame->outer.cy};
+        return 0;
+    case WM_DPICHANGED:
+        // The window moved to a screen of another scale, or the scale changed.
+        fitToCanvas(window, *frame, LOWORD(wParam), reinterpret_cast<const RECT*>(lParam));
+        InvalidateRect(window, nullptr, FALSE);
         return 0;
     case WM_KEYDOWN:
         if (wParam == VK_ESCAPE) viewer.onEscape();
@@ -201,35 +277,38 @@ LRESULT CALLBACK viewerWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     }
 }
 
-void present(HDC dc, const Raster& raster, int x, int y) {
-    if (!raster.allocated() || raster.width() <= 0 || raster.height() <= 0) return;
-    const int width = raster.width();
-    const int height = raster.height();
-
-    BITMAPINFO info;
-    std::memcpy(&info, raster.header(), sizeof info);
-    // The pixel buffer is always 24-bit, uncompressed, width x height. A
-    // header read from a file keeps what the file said (an 8-bit picture
-    // keeps its bit count), and the display would then read the buffer by
-    // the wrong layout, or past its end; these fields describe the buffer.
+void present(HDC dc, const Raster& raster, int x, int y, int scale) {
+    if (!raster.allocated() || raster.width() <= 0 || raster.height() <= 0 || scale < 1 ||
+        raster.width() > INT_MAX / scale || raster.height() > INT_MAX / scale) {
+        return;
+    }
+    // The picture at the scale, each pixel a scale x scale block, as a
+    // top-down 32-bit DIB: rows of 32-bit pixels need no padding, and the
+    // canvas's own header (whatever a file said) plays no part.
+    const int width = raster.width() * scale;
+    const int height = raster.height() * scale;
+    std::vector<std::uint8_t> pixels;
+    try {
+        pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
+    } catch (const std::exception&) {
+        return;  // no memory for it: nothing drawn this time; the next paint tries again
+    }
+    PixelTarget target;
+    target.pixels = pixels.data();
+    target.stride = static_cast<std::size_t>(width) * 4;
+    target.size = {width, height};
+    target.order = ChannelOrder::bgra;
+    target.key = KeyPixel::opaque;
+    if (!convertPicture(raster, target)) return;
+    BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biHeight = -height;  // top-down
     info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
-    info.bmiHeader.biSizeImage = 0;
-    info.bmiHeader.biClrUsed = 0;
-
-    // The display wants rows padded to 4 bytes; the raster's rows are not
-    // when width * 3 is not a multiple of 4.
-    std::vector<std::uint8_t> padded;
-    const void* bits = raster.pixels();
-    if ((static_cast<std::size_t>(width) * 3) % 4 != 0) {
-        padded = paddedRows(raster);
-        bits = padded.data();
-    }
-    StretchDIBits(dc, x, y, width, height, 0, 0, width, height, bits, &info, DIB_RGB_COLORS, SRCCOPY);
+    SetDIBitsToDevice(dc, x, y, static_cast<DWORD>(width), static_cast<DWORD>(height), 0, 0, 0,
+                      static_cast<UINT>(height), pixels.data(), &info, DIB_RGB_COLORS);
 }
 
 }  // namespace qel::win32

@@ -24,10 +24,11 @@ namespace qel::win32 {
 // itself is a Unicode window registered under the same name.
 constexpr const char* kWindowClassName = "QelView";
 constexpr const char* kWindowTitle = "QelViewer";
-// Outer size of the window. Nothing fits it to the canvas: the client area is
-// whatever the system's frame, caption and menu bar leave of it.
-constexpr int kWindowWidth = 150;
-constexpr int kWindowHeight = 120;
+// The window is fixed in size and fitted to the canvas: its client area,
+// below the menu bar, is the canvas at canvasScaleForDpi of the window's
+// screen, and WM_DPICHANGED fits it again when that changes. The program's
+// manifest declares it aware of each screen's scale, so Windows leaves the
+// scaling to it rather than stretching the window as a bitmap.
 
 // Registers the window class with the menu and icon resources of instance.
 // False when registration fails (also when the class is already registered).
@@ -53,7 +54,7 @@ void openFromCommandLine(HWND window, const std::vector<std::string>& arguments)
 LRESULT CALLBACK viewerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Draws the raster with its top-left corner at (x, y) of the device context,
-// unscaled. A raster without pixels draws nothing.
-void present(HDC dc, const Raster& raster, int x, int y);
+// each pixel a scale x scale block. A raster without pixels draws nothing.
+void present(HDC dc, const Raster& raster, int x, int y, int scale = 1);
 
 }  // namespace qel::win32
