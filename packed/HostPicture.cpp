@@ -48,6 +48,15 @@ bool looksPacked(const std::uint8_t* data, std::size_t size) {
     return (data[0] & 0x0F) == 8 && (data[0] >> 4) <= 7 && header % 31 == 0;
 }
 
+bool looksLikePackedPicture(const std::uint8_t* head, std::size_t size, bool whole) {
+    if (!looksPacked(head, size)) return false;
+    PackedDecoder decoder;
+    if (!decoder.feed(head, size) || whole) return decoder.finish(nullptr).outcome == DecodeOutcome::success;
+    std::size_t count = 0;
+    const std::uint8_t* inflated = decoder.inflated(count);
+    return checkBmp(inflated, count).accepted;
+}
+
 std::uint64_t bmpSizeFor(std::uint64_t width, std::uint64_t height) {
     return Raster::kBmpHeaderSize + width * height * 3;
 }

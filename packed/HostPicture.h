@@ -40,6 +40,14 @@ HostPicture hostPictureFromStream(PackedDecoder& decoder);
 // the stream holds is for the decoder to say.
 bool looksPacked(const std::uint8_t* data, std::size_t size);
 
+// Whether head, the first size bytes of a file (all of it when whole), is a
+// picture the viewer shows, as far as those bytes can tell: the decoder's
+// verdict when the stream settles within them, else the reader's check of
+// what they have inflated to (a stream that goes on past them, as with
+// empty blocks after the picture). For hosts that guess formats by content:
+// exact, and no more than the payload's room is ever made.
+bool looksLikePackedPicture(const std::uint8_t* head, std::size_t size, bool whole);
+
 // RGBA pixels from a host (a decoded PNG, a paint program's picture) as the
 // 24-bit bottom-up BMP file image the viewer reads. Alpha 0 becomes the key
 // colour whatever colour the pixel holds, opaque pixels keep theirs, and

@@ -198,6 +198,11 @@ void PackedDecoder::decode(ByteSource& source, Raster* sprite, DecodeResult& res
     finish(sprite, result);
 }
 
+const std::uint8_t* PackedDecoder::inflated(std::size_t& count) const {
+    count = state_ && state_->begun ? sizeof state_->output - state_->stream.avail_out : 0;
+    return state_ ? state_->output : nullptr;
+}
+
 DecodeResult decodePacked(ByteSource& source, Raster* sprite) {
     PackedDecoder decoder;
     DecodeResult result;

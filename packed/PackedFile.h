@@ -101,6 +101,10 @@ public:
     void finish(Raster* sprite, DecodeResult& result);
     // A whole input pulled from source; a read that fails is an openFailure.
     void decode(ByteSource& source, Raster* sprite, DecodeResult& result);
+    // What the input fed so far has inflated to: count bytes at the address
+    // returned, valid until the next feed or finish. For hosts that judge a
+    // file by its first bytes.
+    const std::uint8_t* inflated(std::size_t& count) const;
 
 private:
     bool begin();

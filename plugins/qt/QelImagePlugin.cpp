@@ -7,8 +7,6 @@
 #include <new>
 #include <vector>
 
-#include <zlib.h>
-
 #include "imaging/Picture.h"
 #include "imaging/Raster.h"
 #include "packed/HostPicture.h"
@@ -17,26 +15,6 @@
 namespace {
 
 constexpr qint64 kChunk = 4096;
-
-// The verdict on what came into decoder: the payload is kept, the pixels
-// are not made.
-qel::DecodeResult verdictOf(qel::PackedDecoder& decoder) { return decoder.finish(nullptr); }
-
-// Whether the start of a zlib stream inflates to a BMP the reader accepts,
-// the stream's end not among the bytes: at most the payload's room is made.
-bool inflatesToPicture(const std::uint8_t* data, std::size_t size) {
-    std::vector<std::uint8_t> head(qel::kMaxPayloadSize);
-    z_stream stream{};
-    if (inflateInit(&stream) != Z_OK) return false;
-    stream.next_in = const_cast<Bytef*>(data);
-    stream.avail_in = static_cast<uInt>(size);
-    stream.next_out = head.data();
-    stream.avail_out = static_cast<uInt>(head.size());
-    const int code = inflate(&stream, Z_SYNC_FLUSH);
-    head.resize(head.size() - stream.avail_out);
-    inflateEnd(&stream);
-    return (code == Z_OK || code == Z_BUF_ERROR) && qel::checkBmp(head.data(), head.size()).accepted;
-}
 
 }  // namespace
 
@@ -56,15 +34,9 @@ bool QelImageHandler::canRead(QIODevice* device) {
     // One that goes on past it (empty blocks after the picture) is decided
     // by the BMP check on what it has inflated to so far.
     const QByteArray head = device->peek(kChunk);
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(head.constData());
-    const auto size = static_cast<std::size_t>(head.size());
-    if (!qel::looksPacked(bytes, size)) return false;
     try {
-        qel::PackedDecoder decoder;
-        if (!decoder.feed(bytes, size) || head.size() < kChunk) {
-            return verdictOf(decoder).outcome == qel::DecodeOutcome::success;
-        }
-        return inflatesToPicture(bytes, size);
+        return qel::looksLikePackedPicture(reinterpret_cast<const std::uint8_t*>(head.constData()),
+                                           static_cast<std::size_t>(head.size()), head.size() < kChunk);
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -88,7 +60,7 @@ bool QelImageHandler::load() const {
                 break;
             }
         }
-        qel::DecodeResult result = verdictOf(decoder);
+        qel::DecodeResult result = decoder.finish(nullptr);  // the verdict; pixels come with read()
         if (result.outcome != qel::DecodeOutcome::success) {
             refusal_ = QString::fromStdString(qel::describeOutcome(result));
             return false;
