@@ -78,7 +78,6 @@ private:
     IStream* stream_ = nullptr;
     ULONGLONG start_ = kUnknownStart;  // the stream's position when Initialize was given it
     bool read_ = false;                // a GetThumbnail has read from the stream
-
 };
 
 }  // namespace qel::explorer
